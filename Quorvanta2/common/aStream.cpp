@@ -48,7 +48,7 @@ aErr _nextByte(aStream* stream, uint8_t* byte) {
 }
 
 aErr _readTextRecord(aStream* stream, char* buffer, size_t size, const uint8_t* terminator,
-                            size_t terminatorLength) {
+                     size_t terminatorLength) {
     if (buffer == nullptr || size == 0)
         return aErrParam;
     size_t length = 0;
@@ -110,7 +110,7 @@ aErr aStream_Read(aStream* stream, uint8_t* destination, size_t size) {
         obtained++;
     if (obtained < size && err == aErrNotReady) {
         aErr pushed = _pushBackAll(stream, scratch.get(), obtained);
-        return pushed == aErrNone ? aErrNotReady : pushed;
+        return pushed == aErrNone ? aErr(aErrNotReady) : pushed;
     }
     if (obtained < size && err != aErrEOF)
         return err;
@@ -137,8 +137,8 @@ aErr aStream_Write(aStream* stream, const uint8_t* data, size_t length) {
 
 // A terminator match that breaks off turns its first byte into data and looks at the rest again, so no
 // byte is lost and overlapping matches are still found.
-aErr aStream_ReadRecord(aStream* stream, uint8_t* buffer, size_t* length, size_t size, const uint8_t* terminator,
-                        size_t terminatorLength) {
+aErr aStream_ReadRecord(aStream* stream, uint8_t* buffer, size_t* length, size_t size,
+                        const uint8_t* terminator, size_t terminatorLength) {
     if (!aVALIDSTREAM(stream) || buffer == nullptr || terminator == nullptr || terminatorLength == 0)
         return aErrParam;
     Scratch scratch = _scratch(size);
@@ -171,7 +171,7 @@ aErr aStream_ReadRecord(aStream* stream, uint8_t* buffer, size_t* length, size_t
         aErr pushed = _pushBackAll(stream, scratch.get(), stored);
         if (pushed == aErrNone)
             pushed = _pushBackAll(stream, terminator, matched);
-        return pushed == aErrNone ? aErrNotReady : pushed;
+        return pushed == aErrNone ? aErr(aErrNotReady) : pushed;
     }
     if (err == aErrEOF) {
         for (size_t i = 0; i < matched && stored < size; i++)
@@ -214,7 +214,8 @@ aErr aStream_WriteCString(aStream* stream, const char* text) {
 aErr aStream_ReadCStringRecord(aStream* stream, char* buffer, size_t size, const char* terminator) {
     if (terminator == nullptr)
         return aErrParam;
-    return _readTextRecord(stream, buffer, size, reinterpret_cast<const uint8_t*>(terminator), strlen(terminator));
+    return _readTextRecord(stream, buffer, size, reinterpret_cast<const uint8_t*>(terminator),
+                           strlen(terminator));
 }
 
 aErr aStream_WriteCStringRecord(aStream* stream, const char* text, const char* terminator) {
@@ -233,7 +234,7 @@ aErr aStream_Flush(aStream* source, aStream* destination) {
         uint8_t byte;
         aErr err = source->getProc(&byte, source->ref);
         if (err != aErrNone)
-            return err == aErrEOF ? aErrNone : err;
+            return err == aErrEOF ? aErr(aErrNone) : err;
         err = destination->putProc(&byte, destination->ref);
         if (err != aErrNone)
             return err;
@@ -247,7 +248,7 @@ aErr aStream_Destroy(aStream** stream) {
     *stream = nullptr;
     if (!aVALIDSTREAM(doomed))
         return aErrParam;
-    aErr err = doomed->deleteProc != nullptr ? doomed->deleteProc(doomed->ref) : aErrNone;
+    aErr err = doomed->deleteProc != nullptr ? doomed->deleteProc(doomed->ref) : aErr(aErrNone);
     free(doomed->pushBack);
     doomed->check = 0;
     free(doomed);

@@ -53,8 +53,8 @@ aErr aStream_Read(aStream* stream, uint8_t* destination, size_t size);
 aErr aStream_Write(aStream* stream, const uint8_t* data, size_t length);
 
 // Reads one record ended by the terminator bytes, which are not stored; a full buffer also ends it.
-aErr aStream_ReadRecord(aStream* stream, uint8_t* buffer, size_t* length, size_t size, const uint8_t* terminator,
-                        size_t terminatorLength);
+aErr aStream_ReadRecord(aStream* stream, uint8_t* buffer, size_t* length, size_t size,
+                        const uint8_t* terminator, size_t terminatorLength);
 aErr aStream_WriteRecord(aStream* stream, const uint8_t* data, size_t length, const uint8_t* terminator,
                          size_t terminatorLength);
 

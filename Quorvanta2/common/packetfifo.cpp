@@ -83,7 +83,8 @@ aPacket* _waitUntilNotEmpty(packetFifo& fifo, uint32_t timeoutMs) {
 
 // Offers each entry to the filter once, remembering the last id tested so that wake-ups for new packets
 // do not re-run the filter over packets it has already turned down.
-aPacket* _waitUntilProcIsSatisfied(packetFifo& fifo, aPacketFilter filter, void* context, uint32_t timeoutMs) {
+aPacket* _waitUntilProcIsSatisfied(packetFifo& fifo, aPacketFilter filter, void* context,
+                                   uint32_t timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::unique_lock<std::mutex> guard(fifo.lock);
     int64_t lastTested = fifo.windowStart - 1;
