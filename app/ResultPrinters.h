@@ -1,0 +1,15 @@
+#ifndef UPDATER_RESULTPRINTERS_H
+#define UPDATER_RESULTPRINTERS_H
+
+#include "Fingerprint.h"
+#include "UpdaterDisplayInterface.h"
+
+#include <string>
+
+// Printers of command results; all of them write informational messages through the display.
+
+void _display_app_version(UpdaterDisplayInterface& display);
+void _display_fingerprint(UpdaterDisplayInterface& display, const Fingerprint& fingerprint);
+void _display_jwt(UpdaterDisplayInterface& display, const std::string& token);
+
+#endif
