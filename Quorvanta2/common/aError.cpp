@@ -3,13 +3,15 @@
 namespace {
 
 const char* const ERROR_TEXT[] = {
-    "aErrNone",          "aErrMemory",         "aErrParam",         "aErrNotFound",      "aErrFileNameLength",
-    "aErrBusy",          "aErrIO",             "aErrMode",          "aErrWrite",         "aErrRead",
-    "aErrEOF",           "aErrNotReady",       "aErrPermission",    "aErrRange",         "aErrSize",
-    "aErrOverrun",       "aErrParse",          "aErrConfiguration", "aErrTimeout",       "aErrInitialization",
-    "aErrVersion",       "aErrUnimplemented",  "aErrDuplicate",     "aErrCancel",        "aErrPacket",
-    "aErrConnection",    "aErrIndexRange",     "aErrShortCommand",  "aErrInvalidEntity", "aErrInvalidOption",
-    "aErrResource",      "aErrMedia",          "aErrAsyncReturn",   "aErrStreamStale",   "aErrUnknown",
+    "aErrNone",           "aErrMemory",        "aErrParam",      "aErrNotFound",
+    "aErrFileNameLength", "aErrBusy",          "aErrIO",         "aErrMode",
+    "aErrWrite",          "aErrRead",          "aErrEOF",        "aErrNotReady",
+    "aErrPermission",     "aErrRange",         "aErrSize",       "aErrOverrun",
+    "aErrParse",          "aErrConfiguration", "aErrTimeout",    "aErrInitialization",
+    "aErrVersion",        "aErrUnimplemented", "aErrDuplicate",  "aErrCancel",
+    "aErrPacket",         "aErrConnection",    "aErrIndexRange", "aErrShortCommand",
+    "aErrInvalidEntity",  "aErrInvalidOption", "aErrResource",   "aErrMedia",
+    "aErrAsyncReturn",    "aErrStreamStale",   "aErrUnknown",
 };
 
 const char* const ERROR_DESCRIPTION[] = {
@@ -53,10 +55,16 @@ const char* const ERROR_DESCRIPTION[] = {
 static_assert(sizeof(ERROR_TEXT) / sizeof(ERROR_TEXT[0]) == aErrUnknown + 1);
 static_assert(sizeof(ERROR_DESCRIPTION) / sizeof(ERROR_DESCRIPTION[0]) == aErrUnknown + 1);
 
-aErr clampToKnown(aErr code) { return code > aErrUnknown ? static_cast<aErr>(aErrUnknown) : code; }
+aErr clampToKnown(aErr code) {
+    return code > aErrUnknown ? static_cast<aErr>(aErrUnknown) : code;
+}
 
 } // namespace
 
-const char* aError_GetErrorText(aErr code) { return ERROR_TEXT[clampToKnown(code)]; }
+const char* aError_GetErrorText(aErr code) {
+    return ERROR_TEXT[clampToKnown(code)];
+}
 
-const char* aError_GetErrorDescription(aErr code) { return ERROR_DESCRIPTION[clampToKnown(code)]; }
+const char* aError_GetErrorDescription(aErr code) {
+    return ERROR_DESCRIPTION[clampToKnown(code)];
+}

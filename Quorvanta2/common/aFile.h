@@ -55,14 +55,14 @@ aErr aFile_GetSize(aFile* file, size_t* size);
 
 aErr aFile_Delete(const char* path);
 
-// Reads one line with its newline into buffer (terminated) and stores its length. A line that does not
-// fit is aErrOverrun with the part read left in the buffer.
+// Reads one line with its newline into buffer (terminated, size at least 2) and stores its length. A
+// line that does not fit is aErrOverrun with the part read left in the buffer.
 aErr aFile_ReadLine(aFile* file, char* buffer, size_t size, size_t* length);
 
 // Makes every write reach the system at once.
 aErr aFile_SetUnbuffered(aFile* file);
 
-// Current position; stored only when above zero.
+// Current position in bytes from the start.
 aErr aFile_GetPosition(aFile* file, size_t* position);
 
 aErr aFile_Printf(aFile* file, const char* format, ...) __attribute__((format(printf, 2, 3)));
