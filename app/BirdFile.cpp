@@ -127,7 +127,7 @@ bool BirdFile::Load() {
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[size]);
     size_t read = 0;
     bool result = false;
-    e = buffer ? aFile_Read(file, buffer.get(), size, &read) : aErrMemory;
+    e = buffer ? aFile_Read(file, buffer.get(), size, &read) : aErr(aErrMemory);
     if (e != aErrNone)
         Log::log(DEBUG_BirdFile, "BIRDFILE: Error (%d) reading %s\n", e, path.c_str());
     else if (read < size)

@@ -120,7 +120,7 @@ void BirdWriter::WriteBytes(const std::string& path, const std::vector<uint8_t>&
 }
 
 std::vector<uint8_t> BirdWriter::EncodeRecoveryImage(const std::vector<uint8_t>& plain,
-                                                     const std::array<uint32_t, 4>& key) {
+                                                     const Fingerprint& key) {
     uint8_t keyBytes[KEY_SIZE];
     for (size_t i = 0; i < KEY_SIZE; i++)
         keyBytes[i] = static_cast<uint8_t>(key[i / 4] >> (24 - 8 * (i % 4)));

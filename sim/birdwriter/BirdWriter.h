@@ -1,7 +1,8 @@
 #ifndef QVSIM_BIRDWRITER_H
 #define QVSIM_BIRDWRITER_H
 
-#include <array>
+#include "Fingerprint.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -67,7 +68,7 @@ public:
     // XOR the key byte XOR the previous plain byte (0 before the first); the 16 key bytes are the words,
     // most significant byte first.
     static std::vector<uint8_t> EncodeRecoveryImage(const std::vector<uint8_t>& plain,
-                                                    const std::array<uint32_t, 4>& key);
+                                                    const Fingerprint& key);
     // A deterministic image of length bytes, different for every seed.
     static std::vector<uint8_t> PatternImage(size_t length, uint32_t seed);
 
