@@ -69,16 +69,16 @@ TEST(Base64Test, RoundTripsEveryRemainderAndEveryByte) {
 // A payload damaged on the way must not turn into a file of wrong bytes, nor make the decoder read
 // outside its table.
 TEST(Base64Test, RefusesTextOutsideTheAlphabet) {
-    std::vector<std::string> refused = {
-        "QUJDR",   "QUJ",   // length not a multiple of 4
-        "QU D",    "QUJ\r", // white space and line ends
-        "QU-D",    "QU_D",  // the URL-safe alphabet is another alphabet
-        "Q=JD",    "QU=D",    "====",
-        "A===", // fill only at the end
-        "QUJ\x80", "QUJ\xff", std::string("QU\0D", 4),
+    const std::vector<std::vector<std::string>> refused = {
+        {"QUJDR", "QUJ"},                                // length not a multiple of 4
+        {"QU D", "QUJ\r"},                               // white space and line ends
+        {"QU-D", "QU_D"},                                // the URL-safe alphabet is another alphabet
+        {"Q=JD", "QU=D", "====", "A==="},                // fill only at the end
+        {"QUJ\x80", "QUJ\xff", std::string("QU\0D", 4)}, // bytes past the table's printable range
     };
-    for (const std::string& text : refused)
-        EXPECT_EQ(_decode(text), nullptr) << text;
+    for (const std::vector<std::string>& group : refused)
+        for (const std::string& text : group)
+            EXPECT_EQ(_decode(text), nullptr) << text;
 }
 
 } // namespace
