@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <stdexcept>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -15,11 +16,19 @@ namespace qvsim {
 namespace {
 
 constexpr size_t READ_CHUNK = 512;
+// A hang-up discards what the host has not read yet, so replies sent before a disconnect get this
+// long to be read. The terminal offers nothing to wait on for that, hence the polling; and bytes
+// written to the master reach the slave's input queue a moment later, hence the settling time.
+constexpr std::chrono::milliseconds DRAIN_WAIT{500};
+constexpr std::chrono::milliseconds DRAIN_SETTLE{20};
+constexpr std::chrono::milliseconds DRAIN_POLL{5};
 
 } // namespace
 
 SimPty::SimPty(SimDevice& device, std::string linkPath) : device_(device), linkPath_(std::move(linkPath)) {
     Open();
+    // Connected before the constructor returns, so faults switched on at once find the connection.
+    connection_ = std::make_unique<SimConnection>(device_, *this);
     thread_ = std::thread([this] { Serve(); });
 }
 
@@ -34,8 +43,8 @@ void SimPty::Open() {
     if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
         throw std::runtime_error("openpty failed");
     }
-    master_.Reset(master);
-    slave_.Reset(slave);
+    SimFd newMaster(master);
+    SimFd newSlave(slave);
     termios raw{};
     ::tcgetattr(slave, &raw);
     ::cfmakeraw(&raw);
@@ -53,8 +62,21 @@ void SimPty::Open() {
             throw std::runtime_error("cannot link " + linkPath_ + " to " + name);
         }
     }
+    // The old terminal hangs up only now, when a host that notices can open the new one at once.
+    master_ = std::move(newMaster);
+    slave_ = std::move(newSlave);
     std::lock_guard lock(pathMutex_);
     slavePath_ = name;
+}
+
+void SimPty::AwaitHostRead() const {
+    auto deadline = std::chrono::steady_clock::now() + DRAIN_WAIT;
+    std::this_thread::sleep_for(DRAIN_SETTLE);
+    int unread = 0;
+    while (::ioctl(slave_.Get(), FIONREAD, &unread) == 0 && unread > 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(DRAIN_POLL);
+    }
 }
 
 std::string SimPty::SlavePath() const {
@@ -64,14 +86,16 @@ std::string SimPty::SlavePath() const {
 
 void SimPty::Serve() {
     for (;;) {
+        Pump(*connection_);
         {
-            SimConnection connection(device_, *this);
-            Pump(connection);
+            std::lock_guard lock(connectionMutex_);
+            connection_.reset();
         }
         pollfd stop{stop_.Fd(), POLLIN, 0};
         if (::poll(&stop, 1, 0) != 0) {
             return;
         }
+        AwaitHostRead();
         drop_.Clear();
         try {
             Open();
@@ -79,32 +103,28 @@ void SimPty::Serve() {
             std::fprintf(stderr, "qvsim: %s\n", error.what());
             return;
         }
+        std::lock_guard lock(connectionMutex_);
+        connection_ = std::make_unique<SimConnection>(device_, *this);
     }
 }
 
 void SimPty::Pump(SimConnection& connection) {
-    {
-        std::lock_guard lock(connectionMutex_);
-        connection_ = &connection;
-    }
     uint8_t buffer[READ_CHUNK];
     for (;;) {
         pollfd targets[3] = {{master_.Get(), POLLIN, 0}, {stop_.Fd(), POLLIN, 0}, {drop_.Fd(), POLLIN, 0}};
         if (::poll(targets, 3, -1) < 0 && errno != EINTR) {
-            break;
+            return;
         }
         if (targets[1].revents != 0 || targets[2].revents != 0 || connection.IsClosed()) {
-            break;
+            return;
         }
         ssize_t got = ::read(master_.Get(), buffer, sizeof buffer);
         if (got > 0) {
             connection.Receive(buffer, static_cast<size_t>(got));
         } else if (got < 0 && errno != EAGAIN && errno != EINTR) {
-            break;
+            return;
         }
     }
-    std::lock_guard lock(connectionMutex_);
-    connection_ = nullptr;
 }
 
 bool SimPty::Write(const uint8_t* bytes, size_t count) {

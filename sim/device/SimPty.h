@@ -3,6 +3,7 @@
 #include "SimDevice.h"
 #include "SimIo.h"
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -32,6 +33,7 @@ public:
 
 private:
     void Open();
+    void AwaitHostRead() const;
     void Serve();
     void Pump(SimConnection& connection);
 
@@ -44,7 +46,7 @@ private:
     SimFd master_;
     SimFd slave_;
     std::mutex connectionMutex_;
-    SimConnection* connection_ = nullptr;
+    std::unique_ptr<SimConnection> connection_;
     std::thread thread_;
 };
 
