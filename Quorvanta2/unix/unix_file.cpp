@@ -23,12 +23,6 @@ bool canWrite(const aFile* file) {
     return file->mode == aFileOpenWrite || file->mode == aFileOpenAppend;
 }
 
-// A stream open for reading and appending must be positioned between a read and a write.
-void prepareTransfer(aFile* file) {
-    if (file->mode == aFileOpenAppend)
-        fseeko(file->stream, 0, SEEK_CUR);
-}
-
 aErr checkPath(const char* path) {
     if (!path || !*path)
         return aErrParam;
@@ -49,28 +43,6 @@ aErr systemError(int error) {
     default:
         return aErrIO;
     }
-}
-
-aErr openFile(const char* path, aFileOpenMode mode, aFile** opened) {
-    aErr err = checkPath(path);
-    if (err != aErrNone)
-        return err;
-    if (mode >= aFileOpenInvalid)
-        return aErrMode;
-    aFile* file = new (std::nothrow) aFile{nullptr, mode, 0};
-    if (!file)
-        return aErrMemory;
-    file->stream = fopen(path, OPEN_MODES[mode]);
-    if (!file->stream) {
-        err = systemError(mode == aFileOpenRead ? ENOENT : errno);
-        delete file;
-        return err;
-    }
-    if (mode == aFileOpenAppend)
-        fseeko(file->stream, 0, SEEK_END);
-    file->check = aFILE_CHECK;
-    *opened = file;
-    return aErrNone;
 }
 
 aErr currentPosition(aFile* file, size_t* position) {
@@ -98,8 +70,19 @@ bool aFile_Exists(const char* path) {
 }
 
 aFile* aFile_Open(const char* path, aFileOpenMode mode) {
-    aFile* file = nullptr;
-    return openFile(path, mode, &file) == aErrNone ? file : nullptr;
+    if (checkPath(path) != aErrNone || mode >= aFileOpenInvalid)
+        return nullptr;
+    FILE* stream = fopen(path, OPEN_MODES[mode]);
+    if (!stream)
+        return nullptr;
+    aFile* file = new (std::nothrow) aFile{stream, mode, aFILE_CHECK};
+    if (!file) {
+        fclose(stream);
+        return nullptr;
+    }
+    if (mode == aFileOpenAppend)
+        fseeko(stream, 0, SEEK_END);
+    return file;
 }
 
 aErr aFile_Close(aFile** file) {
@@ -123,7 +106,6 @@ aErr aFile_Read(aFile* file, void* buffer, size_t length, size_t* read) {
         return aErrMode;
     if (!buffer)
         return aErrParam;
-    prepareTransfer(file);
     const size_t count = length ? fread(buffer, 1, length, file->stream) : 0;
     if (read)
         *read = count;
@@ -139,7 +121,6 @@ aErr aFile_Write(aFile* file, const void* data, size_t length, size_t* written) 
         return aErrMode;
     if (!data)
         return aErrParam;
-    prepareTransfer(file);
     const size_t count = length ? fwrite(data, 1, length, file->stream) : 0;
     if (written)
         *written = count;
@@ -198,7 +179,6 @@ aErr aFile_ReadLine(aFile* file, char* buffer, size_t size, size_t* length) {
     buffer[0] = '\0';
     if (!canRead(file))
         return aErrMode;
-    prepareTransfer(file);
     const int limit = size > INT32_MAX ? INT32_MAX : static_cast<int>(size);
     if (!fgets(buffer, limit, file->stream)) {
         buffer[0] = '\0';
@@ -230,7 +210,6 @@ aErr aFile_Printf(aFile* file, const char* format, ...) {
         return aErrParam;
     if (!canWrite(file))
         return aErrMode;
-    prepareTransfer(file);
     va_list arguments;
     va_start(arguments, format);
     const int written = vfprintf(file->stream, format, arguments);
