@@ -16,7 +16,10 @@ ReplaceFileResult ReplaceFile(const std::string& path, const std::function<bool(
     if (access(path.c_str(), F_OK) == 0 && access(path.c_str(), W_OK) != 0)
         return {false, _error_or_io()};
 
-    const std::string temporary = path + ".tmp" + std::to_string(getpid());
+    // Hidden, so that one left behind by a crash is never taken for a stored file.
+    const size_t nameStart = path.find_last_of('/') + 1;
+    const std::string temporary =
+        path.substr(0, nameStart) + "." + path.substr(nameStart) + ".tmp" + std::to_string(getpid());
     errno = 0;
     aFile* file = aFile_Open(temporary.c_str(), aFileOpenWrite);
     if (file == nullptr)

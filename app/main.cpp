@@ -1,6 +1,11 @@
+#include "CLI_Display.h"
+#include "CommandDispatch.h"
+#include "Log.h"
+
 #include <cstdio>
 
-int main() {
-    fprintf(stderr, "updater: no commands are available in this build\n");
-    return 1;
+int main(int argc, char** argv) {
+    CLI_Display display;
+    Log::SetOutput(stderr);
+    return RunCommandLine(display, argc, argv);
 }

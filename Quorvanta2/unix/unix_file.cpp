@@ -45,28 +45,6 @@ aErr systemError(int error) {
     }
 }
 
-aErr openFile(const char* path, aFileOpenMode mode, aFile** opened) {
-    aErr err = checkPath(path);
-    if (err != aErrNone)
-        return err;
-    if (mode >= aFileOpenInvalid)
-        return aErrMode;
-    aFile* file = new (std::nothrow) aFile{nullptr, mode, 0};
-    if (!file)
-        return aErrMemory;
-    file->stream = fopen(path, OPEN_MODES[mode]);
-    if (!file->stream) {
-        err = systemError(mode == aFileOpenRead ? ENOENT : errno);
-        delete file;
-        return err;
-    }
-    if (mode == aFileOpenAppend)
-        fseeko(file->stream, 0, SEEK_END);
-    file->check = aFILE_CHECK;
-    *opened = file;
-    return aErrNone;
-}
-
 aErr currentPosition(aFile* file, size_t* position) {
     const off_t at = ftello(file->stream);
     if (at < 0)
@@ -92,8 +70,19 @@ bool aFile_Exists(const char* path) {
 }
 
 aFile* aFile_Open(const char* path, aFileOpenMode mode) {
-    aFile* file = nullptr;
-    return openFile(path, mode, &file) == aErrNone ? file : nullptr;
+    if (checkPath(path) != aErrNone || mode >= aFileOpenInvalid)
+        return nullptr;
+    FILE* stream = fopen(path, OPEN_MODES[mode]);
+    if (!stream)
+        return nullptr;
+    aFile* file = new (std::nothrow) aFile{stream, mode, aFILE_CHECK};
+    if (!file) {
+        fclose(stream);
+        return nullptr;
+    }
+    if (mode == aFileOpenAppend)
+        fseeko(stream, 0, SEEK_END);
+    return file;
 }
 
 aErr aFile_Close(aFile** file) {

@@ -1,0 +1,131 @@
+// Serves one simulated device over TCP and/or a pseudo-terminal until SIGTERM or SIGINT.
+
+#include "SimDevice.h"
+#include "SimPty.h"
+#include "SimTcpServer.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+const char* const USAGE =
+    "usage: qv-sim-device [--tcp PORT] [--pty [--link PATH]] [--serial HEX] [--model N]\n"
+    "                     [--address N] [--version N] [--build N] [--port-file PATH]\n";
+
+struct Options {
+    qvsim::SimIdentity identity;
+    std::optional<uint16_t> tcpPort;
+    bool pty = false;
+    std::string linkPath;
+    std::string portFile;
+};
+
+unsigned long _number(const std::string& text, int base, unsigned long limit) {
+    size_t used = 0;
+    unsigned long value = std::stoul(text, &used, base);
+    if (used != text.size() || value > limit) {
+        throw std::invalid_argument(text);
+    }
+    return value;
+}
+
+Options _parse(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        std::string option = argv[i];
+        if (option == "--pty") {
+            options.pty = true;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            throw std::invalid_argument(option);
+        }
+        std::string value = argv[++i];
+        if (option == "--tcp") {
+            options.tcpPort = static_cast<uint16_t>(_number(value, 10, 0xFFFF));
+        } else if (option == "--link") {
+            options.linkPath = value;
+        } else if (option == "--port-file") {
+            options.portFile = value;
+        } else if (option == "--serial") {
+            options.identity.serialNumber = static_cast<uint32_t>(_number(value, 16, 0xFFFFFFFF));
+        } else if (option == "--model") {
+            options.identity.model = static_cast<uint8_t>(_number(value, 0, 0xFF));
+        } else if (option == "--address") {
+            options.identity.moduleAddress = static_cast<uint8_t>(_number(value, 0, 0xFF));
+        } else if (option == "--version") {
+            options.identity.firmwareVersion = static_cast<uint32_t>(_number(value, 0, 0xFFFFFFFF));
+        } else if (option == "--build") {
+            options.identity.build = static_cast<uint32_t>(_number(value, 0, 0xFFFFFFFF));
+        } else {
+            throw std::invalid_argument(option);
+        }
+    }
+    if (!options.tcpPort && !options.pty) {
+        throw std::invalid_argument("no transport");
+    }
+    if (!options.linkPath.empty() && !options.pty) {
+        throw std::invalid_argument("--link without --pty");
+    }
+    return options;
+}
+
+// Written to a temporary name and renamed, so a reader never sees a partial port number.
+void _write_port_file(const std::string& path, uint16_t port) {
+    std::string temporary = path + ".tmp";
+    FILE* file = std::fopen(temporary.c_str(), "w");
+    if (file == nullptr || std::fprintf(file, "%u\n", port) < 0 || std::fclose(file) != 0 ||
+        std::rename(temporary.c_str(), path.c_str()) != 0) {
+        throw std::runtime_error("cannot write " + path);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    try {
+        options = _parse(argc, argv);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "qv-sim-device: bad option or value: %s\n%s", error.what(), USAGE);
+        return 2;
+    }
+    // Blocked before any thread starts, so every thread leaves the signals to sigwait below.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    try {
+        qvsim::SimDevice device(options.identity);
+        std::unique_ptr<qvsim::SimTcpServer> tcp;
+        std::unique_ptr<qvsim::SimPty> pty;
+        if (options.tcpPort) {
+            tcp = std::make_unique<qvsim::SimTcpServer>(device, *options.tcpPort);
+            std::printf("tcp %u\n", tcp->Port());
+            if (!options.portFile.empty()) {
+                _write_port_file(options.portFile, tcp->Port());
+            }
+        }
+        if (options.pty) {
+            pty = std::make_unique<qvsim::SimPty>(device, options.linkPath);
+            std::printf("pty %s\n",
+                        options.linkPath.empty() ? pty->SlavePath().c_str() : options.linkPath.c_str());
+        }
+        std::fflush(stdout);
+        int received = 0;
+        sigwait(&signals, &received);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "qv-sim-device: %s\n", error.what());
+        return 1;
+    }
+    return 0;
+}
