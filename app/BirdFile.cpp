@@ -101,8 +101,12 @@ bool BirdFile::VerifyFile(const std::string& filePath) {
     size_t read = 0;
     aErr e = aFile_Read(file, header, sizeof(header), &read);
     aFile_Close(&file);
-    return e == aErrNone && read == sizeof(header) && memcmp(header, BIRD_FILE_SIGNATURE, 4) == 0 &&
-           header[4] != 0 && header[5] != 0;
+    return e == aErrNone && VerifyHeader(header, read);
+}
+
+bool BirdFile::VerifyHeader(const uint8_t* bytes, size_t length) {
+    return length >= HEADER_SIZE && memcmp(bytes, BIRD_FILE_SIGNATURE, 4) == 0 && bytes[4] != 0 &&
+           bytes[5] != 0;
 }
 
 bool BirdFile::Load() {

@@ -59,6 +59,8 @@ public:
 
     // True when path opens and starts with "bird" and two non-zero version bytes.
     static bool VerifyFile(const std::string& path);
+    // The same test on bytes in memory, e.g. a download before it is stored.
+    static bool VerifyHeader(const uint8_t* bytes, size_t length);
 
     bool Load();
     bool DecompressData(const uint8_t* compressed, uint64_t length);
