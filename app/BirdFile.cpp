@@ -201,8 +201,7 @@ bool BirdFile::ScanBlocks(uint8_t* container, uint32_t size) {
         // A block running past the container ends the scan; what remains shows up as a size mismatch.
         if (uint64_t(BLOCK_HEADER_SIZE) + block.length > remaining)
             break;
-        bool code = block.type == BLOCK_LOADER || block.type == BLOCK_FIRMWARE;
-        if (code && block.length >= BirdBlock::CODE_ADDRESS_SIZE)
+        if (block.HasImage())
             block.address = GetInt(block.data);
         Log::log(DEBUG_BirdFile, "BIRDFILE:\t\t %02X   %02X   %d\n", block.type, block.flags,
                  static_cast<int>(block.length));
