@@ -1,6 +1,7 @@
 #include "UpdateServerRequest.h"
 
 #include "DefaultServer.h"
+#include "DefaultServer.h"
 #include "HTTPRequest.h"
 #include "Log.h"
 #include "aVersion.h"
