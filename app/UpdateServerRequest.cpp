@@ -1,5 +1,6 @@
 #include "UpdateServerRequest.h"
 
+#include "DefaultServer.h"
 #include "HTTPRequest.h"
 #include "Log.h"
 #include "aVersion.h"
@@ -11,8 +12,7 @@
 #include <optional>
 #include <stdexcept>
 
-const char* const UpdateServerRequest::DEFAULT_SERVER = "update.korvalen.com:80";
-const char* const UpdateServerRequest::default_url = "http://update.korvalen.com:80/cgi/u";
+const char* const UpdateServerRequest::default_url = DEFAULT_SERVER_URL;
 
 namespace {
 

@@ -1,6 +1,7 @@
 // Serves one simulated device over TCP and/or a pseudo-terminal until SIGTERM or SIGINT.
 
 #include "SimDevice.h"
+#include "SimDiscoveryResponder.h"
 #include "SimPty.h"
 #include "SimTcpServer.h"
 
@@ -17,7 +18,8 @@ namespace {
 
 const char* const USAGE =
     "usage: qv-sim-device [--tcp PORT] [--pty [--link PATH]] [--serial HEX] [--model N]\n"
-    "                     [--address N] [--version N] [--build N] [--port-file PATH]\n";
+    "                     [--address N] [--version N] [--build N] [--port-file PATH]\n"
+    "                     [--discovery IFADDR]   (with --tcp; only inside a private network namespace)\n";
 
 struct Options {
     qvsim::SimIdentity identity;
@@ -25,6 +27,7 @@ struct Options {
     bool pty = false;
     std::string linkPath;
     std::string portFile;
+    std::string discoveryInterface;
 };
 
 unsigned long _number(const std::string& text, int base, unsigned long limit) {
@@ -52,6 +55,8 @@ Options _parse(int argc, char** argv) {
             options.tcpPort = static_cast<uint16_t>(_number(value, 10, 0xFFFF));
         } else if (option == "--link") {
             options.linkPath = value;
+        } else if (option == "--discovery") {
+            options.discoveryInterface = value;
         } else if (option == "--port-file") {
             options.portFile = value;
         } else if (option == "--serial") {
@@ -70,6 +75,9 @@ Options _parse(int argc, char** argv) {
     }
     if (!options.tcpPort && !options.pty) {
         throw std::invalid_argument("no transport");
+    }
+    if (!options.discoveryInterface.empty() && !options.tcpPort) {
+        throw std::invalid_argument("--discovery without --tcp");
     }
     if (!options.linkPath.empty() && !options.pty) {
         throw std::invalid_argument("--link without --pty");
@@ -108,9 +116,16 @@ int main(int argc, char** argv) {
         qvsim::SimDevice device(options.identity);
         std::unique_ptr<qvsim::SimTcpServer> tcp;
         std::unique_ptr<qvsim::SimPty> pty;
+        std::unique_ptr<qvsim::SimDiscoveryResponder> discovery;
         if (options.tcpPort) {
             tcp = std::make_unique<qvsim::SimTcpServer>(device, *options.tcpPort);
             std::printf("tcp %u\n", tcp->Port());
+            // Answering before the port file appears, so whoever waits for it can discover at once.
+            if (!options.discoveryInterface.empty()) {
+                discovery = std::make_unique<qvsim::SimDiscoveryResponder>(device, tcp->Port(),
+                                                                           options.discoveryInterface);
+                std::printf("discovery %s\n", options.discoveryInterface.c_str());
+            }
             if (!options.portFile.empty()) {
                 _write_port_file(options.portFile, tcp->Port());
             }
