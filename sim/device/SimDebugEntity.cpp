@@ -3,7 +3,8 @@
 namespace qvsim {
 
 void SimDebugEntity::Install(SimModule& module) {
-    module.RegisterCommand(COMMAND, [](const SimPacket& request, SimReplies& replies) { replies.Add(request.Data()); });
+    module.RegisterCommand(
+        COMMAND, [](const SimPacket& request, SimReplies& replies) { replies.Add(request.Data()); });
 }
 
 } // namespace qvsim

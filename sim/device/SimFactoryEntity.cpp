@@ -25,9 +25,8 @@ void _refuse(SimReplies& replies, uint8_t selector, uint8_t code) {
 
 std::shared_ptr<SimFactoryEntity> SimFactoryEntity::Install(SimModule& module) {
     std::shared_ptr<SimFactoryEntity> entity(new SimFactoryEntity());
-    module.RegisterCommand(COMMAND, [entity](const SimPacket& packet, SimReplies& replies) {
-        entity->Handle(packet, replies);
-    });
+    module.RegisterCommand(
+        COMMAND, [entity](const SimPacket& packet, SimReplies& replies) { entity->Handle(packet, replies); });
     return entity;
 }
 

@@ -16,9 +16,8 @@ constexpr size_t TRANSFER_HEADER = 5;
 
 std::shared_ptr<SimI2CEntity> SimI2CEntity::Install(SimModule& module) {
     std::shared_ptr<SimI2CEntity> entity(new SimI2CEntity());
-    module.RegisterCommand(COMMAND, [entity](const SimPacket& packet, SimReplies& replies) {
-        entity->Handle(packet, replies);
-    });
+    module.RegisterCommand(
+        COMMAND, [entity](const SimPacket& packet, SimReplies& replies) { entity->Handle(packet, replies); });
     return entity;
 }
 

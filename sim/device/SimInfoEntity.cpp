@@ -23,9 +23,8 @@ template <typename Map, typename Key> uint8_t _lookup(const Map& map, const Key&
 
 std::shared_ptr<SimInfoEntity> SimInfoEntity::Install(SimModule& module) {
     std::shared_ptr<SimInfoEntity> entity(new SimInfoEntity(module));
-    module.RegisterCommand(COMMAND, [entity](const SimPacket& packet, SimReplies& replies) {
-        entity->Handle(packet, replies);
-    });
+    module.RegisterCommand(
+        COMMAND, [entity](const SimPacket& packet, SimReplies& replies) { entity->Handle(packet, replies); });
     return entity;
 }
 
@@ -79,7 +78,8 @@ void SimInfoEntity::Handle(const SimPacket& packet, SimReplies& replies) {
         break;
     case QUERY_UEI:
         if (packet.length == 6) {
-            replies.Add({COMMAND, QUERY_UEI, data[2], data[3], data[4], UeiAnswer(data[2], data[3], data[4], data[5])});
+            replies.Add({COMMAND, QUERY_UEI, data[2], data[3], data[4],
+                         UeiAnswer(data[2], data[3], data[4], data[5])});
         }
         break;
     case QUERY_CLASS_QUANTITY:

@@ -29,13 +29,13 @@ std::vector<uint8_t> _slot_reply(const uint8_t* data, std::initializer_list<uint
 
 std::shared_ptr<SimStoreEntity> SimStoreEntity::Install(SimModule& module) {
     std::shared_ptr<SimStoreEntity> entity(new SimStoreEntity());
-    module.RegisterCommand(COMMAND, [entity](const SimPacket& packet, SimReplies& replies) {
-        entity->Handle(packet, replies);
-    });
+    module.RegisterCommand(
+        COMMAND, [entity](const SimPacket& packet, SimReplies& replies) { entity->Handle(packet, replies); });
     return entity;
 }
 
-void SimStoreEntity::AddSlot(uint8_t store, uint8_t slot, uint16_t capacity, const std::vector<uint8_t>& contents) {
+void SimStoreEntity::AddSlot(uint8_t store, uint8_t slot, uint16_t capacity,
+                             const std::vector<uint8_t>& contents) {
     std::lock_guard lock(mutex_);
     slots_[{store, slot}] = Slot{capacity, contents};
 }
@@ -82,7 +82,8 @@ void SimStoreEntity::HandleSlotRequest(const uint8_t* data, SimReplies& replies)
     case OP_CAPACITY:
     case OP_SIZE: {
         auto value = data[1] == OP_CAPACITY ? slot.capacity : static_cast<uint16_t>(slot.contents.size());
-        return replies.Add(_slot_reply(data, {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)}));
+        return replies.Add(
+            _slot_reply(data, {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)}));
     }
     default: {
         if (handles_.size() >= HANDLES) {
@@ -113,7 +114,8 @@ void SimStoreEntity::HandleHandleRequest(const SimPacket& packet, SimReplies& re
     Slot& slot = slots_[{handle.store, handle.slot}];
     switch (operation) {
     case OP_READ: {
-        size_t piece = std::min(PIECE_MAX, slot.contents.size() - std::min(handle.position, slot.contents.size()));
+        size_t piece =
+            std::min(PIECE_MAX, slot.contents.size() - std::min(handle.position, slot.contents.size()));
         std::vector<uint8_t> reply{COMMAND, OP_READ, number};
         auto from = slot.contents.begin() + handle.position;
         reply.insert(reply.end(), from, from + piece);

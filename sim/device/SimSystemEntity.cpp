@@ -111,11 +111,11 @@ bool _is_call(uint8_t option) {
 
 } // namespace
 
-std::shared_ptr<SimSystemEntity> SimSystemEntity::Install(SimModule& module, const SimSystemSettings& settings) {
+std::shared_ptr<SimSystemEntity> SimSystemEntity::Install(SimModule& module,
+                                                          const SimSystemSettings& settings) {
     std::shared_ptr<SimSystemEntity> entity(new SimSystemEntity(module, settings));
-    module.RegisterCommand(COMMAND, [entity](const SimPacket& packet, SimReplies& replies) {
-        entity->Handle(packet, replies);
-    });
+    module.RegisterCommand(
+        COMMAND, [entity](const SimPacket& packet, SimReplies& replies) { entity->Handle(packet, replies); });
     return entity;
 }
 
@@ -142,8 +142,8 @@ std::vector<SimOptionAccess> SimSystemEntity::Options() {
     for (const auto& [option, value] : _value_options()) {
         options.push_back({option, true, value.write != nullptr});
     }
-    for (uint8_t call : {OPTION_SAVE, OPTION_RESET, OPTION_LOG_EVENTS, OPTION_RESET_ENTITY, OPTION_RESET_DEVICE,
-                         OPTION_ROUTE_TO_ME}) {
+    for (uint8_t call : {OPTION_SAVE, OPTION_RESET, OPTION_LOG_EVENTS, OPTION_RESET_ENTITY,
+                         OPTION_RESET_DEVICE, OPTION_ROUTE_TO_ME}) {
         options.push_back({call, false, true});
     }
     for (uint8_t bytes : {OPTION_POWER_CONFIG, OPTION_NAME}) {

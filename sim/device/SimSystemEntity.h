@@ -75,7 +75,8 @@ public:
     static constexpr uint8_t COMMAND = 3;
 
     // Registers the entity on the module; the module's handler keeps it alive.
-    static std::shared_ptr<SimSystemEntity> Install(SimModule& module, const SimSystemSettings& settings = {});
+    static std::shared_ptr<SimSystemEntity> Install(SimModule& module,
+                                                    const SimSystemSettings& settings = {});
 
     SimSystemSettings Settings() const;
     void SetSettings(const SimSystemSettings& settings);

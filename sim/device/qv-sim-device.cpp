@@ -2,7 +2,9 @@
 
 #include "SimDevice.h"
 #include "SimDiscoveryResponder.h"
+#include "SimEntities.h"
 #include "SimPty.h"
+#include "SimRouter.h"
 #include "SimTcpServer.h"
 
 #include <csignal>
@@ -13,13 +15,15 @@
 #include <stdexcept>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
 const char* const USAGE =
     "usage: qv-sim-device [--tcp PORT] [--pty [--link PATH]] [--serial HEX] [--model N]\n"
     "                     [--address N] [--version N] [--build N] [--port-file PATH]\n"
-    "                     [--discovery IFADDR]   (with --tcp; only inside a private network namespace)\n";
+    "                     [--discovery IFADDR]   (with --tcp; only inside a private network namespace)\n"
+    "                     [--name TEXT] [--child ADDRESS:HEX:MODEL]...   (children make it a router)\n";
 
 struct Options {
     qvsim::SimIdentity identity;
@@ -28,6 +32,8 @@ struct Options {
     std::string linkPath;
     std::string portFile;
     std::string discoveryInterface;
+    qvsim::SimSystemSettings settings;
+    std::vector<qvsim::SimIdentity> children;
 };
 
 unsigned long _number(const std::string& text, int base, unsigned long limit) {
@@ -39,8 +45,24 @@ unsigned long _number(const std::string& text, int base, unsigned long limit) {
     return value;
 }
 
+// ADDRESS:HEX:MODEL; the child runs the same firmware as the router.
+qvsim::SimIdentity _child(const std::string& text, const qvsim::SimIdentity& router) {
+    size_t first = text.find(':');
+    size_t second = text.find(':', first == std::string::npos ? first : first + 1);
+    if (second == std::string::npos) {
+        throw std::invalid_argument(text);
+    }
+    qvsim::SimIdentity child = router;
+    child.moduleAddress = static_cast<uint8_t>(_number(text.substr(0, first), 0, 0xFF));
+    child.serialNumber =
+        static_cast<uint32_t>(_number(text.substr(first + 1, second - first - 1), 16, 0xFFFFFFFF));
+    child.model = static_cast<uint8_t>(_number(text.substr(second + 1), 0, 0xFF));
+    return child;
+}
+
 Options _parse(int argc, char** argv) {
     Options options;
+    std::vector<std::string> childTexts;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
         if (option == "--pty") {
@@ -69,9 +91,19 @@ Options _parse(int argc, char** argv) {
             options.identity.firmwareVersion = static_cast<uint32_t>(_number(value, 0, 0xFFFFFFFF));
         } else if (option == "--build") {
             options.identity.build = static_cast<uint32_t>(_number(value, 0, 0xFFFFFFFF));
+        } else if (option == "--name") {
+            if (value.size() > qvsim::SimSystemSettings::NAME_CAPACITY) {
+                throw std::invalid_argument(value);
+            }
+            options.settings.name.assign(value.begin(), value.end());
+        } else if (option == "--child") {
+            childTexts.push_back(value);
         } else {
             throw std::invalid_argument(option);
         }
+    }
+    for (const auto& text : childTexts) {
+        options.children.push_back(_child(text, options.identity));
     }
     if (!options.tcpPort && !options.pty) {
         throw std::invalid_argument("no transport");
@@ -114,6 +146,13 @@ int main(int argc, char** argv) {
 
     try {
         qvsim::SimDevice device(options.identity);
+        auto entities = qvsim::SimEntities::Install(device.Module(), options.settings);
+        if (!options.children.empty()) {
+            auto router = qvsim::SimRouter::Install(device, entities);
+            for (const auto& child : options.children) {
+                router->AddChild(child);
+            }
+        }
         std::unique_ptr<qvsim::SimTcpServer> tcp;
         std::unique_ptr<qvsim::SimPty> pty;
         std::unique_ptr<qvsim::SimDiscoveryResponder> discovery;
