@@ -101,8 +101,12 @@ bool BirdFile::VerifyFile(const std::string& filePath) {
     size_t read = 0;
     aErr e = aFile_Read(file, header, sizeof(header), &read);
     aFile_Close(&file);
-    return e == aErrNone && read == sizeof(header) && memcmp(header, BIRD_FILE_SIGNATURE, 4) == 0 &&
-           header[4] != 0 && header[5] != 0;
+    return e == aErrNone && VerifyHeader(header, read);
+}
+
+bool BirdFile::VerifyHeader(const uint8_t* bytes, size_t length) {
+    return length >= HEADER_SIZE && memcmp(bytes, BIRD_FILE_SIGNATURE, 4) == 0 && bytes[4] != 0 &&
+           bytes[5] != 0;
 }
 
 bool BirdFile::Load() {
@@ -197,8 +201,7 @@ bool BirdFile::ScanBlocks(uint8_t* container, uint32_t size) {
         // A block running past the container ends the scan; what remains shows up as a size mismatch.
         if (uint64_t(BLOCK_HEADER_SIZE) + block.length > remaining)
             break;
-        bool code = block.type == BLOCK_LOADER || block.type == BLOCK_FIRMWARE;
-        if (code && block.length >= BirdBlock::CODE_ADDRESS_SIZE)
+        if (block.HasImage())
             block.address = GetInt(block.data);
         Log::log(DEBUG_BirdFile, "BIRDFILE:\t\t %02X   %02X   %d\n", block.type, block.flags,
                  static_cast<int>(block.length));

@@ -21,10 +21,11 @@ struct BirdBlock {
     uint32_t address = 0; // load address of a loader or firmware block, else 0
     uint8_t* data = nullptr;
 
-    // The code image of a loader or firmware block: the bytes after the load address. A block too short to
-    // hold an address has no image (length 0) and address 0.
-    uint8_t* Image() const { return length >= CODE_ADDRESS_SIZE ? data + CODE_ADDRESS_SIZE : nullptr; }
-    uint32_t ImageLength() const { return length >= CODE_ADDRESS_SIZE ? length - CODE_ADDRESS_SIZE : 0; }
+    // The code image of a loader or firmware block: the bytes after the load address. Other blocks, and a
+    // code block too short to hold an address (whose address is 0), have no image.
+    bool HasImage() const { return (type == 0 || type == 1) && length >= CODE_ADDRESS_SIZE; }
+    uint8_t* Image() const { return HasImage() ? data + CODE_ADDRESS_SIZE : nullptr; }
+    uint32_t ImageLength() const { return HasImage() ? length - CODE_ADDRESS_SIZE : 0; }
 
     static constexpr uint32_t CODE_ADDRESS_SIZE = 4;
 };
@@ -59,6 +60,8 @@ public:
 
     // True when path opens and starts with "bird" and two non-zero version bytes.
     static bool VerifyFile(const std::string& path);
+    // The same test on bytes in memory, e.g. a download before it is stored.
+    static bool VerifyHeader(const uint8_t* bytes, size_t length);
 
     bool Load();
     bool DecompressData(const uint8_t* compressed, uint64_t length);

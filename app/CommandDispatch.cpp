@@ -4,9 +4,12 @@
 #include "Parameters.h"
 #include "ResultPrinters.h"
 #include "StoreDirectory.h"
+#include "Updater.h"
 #include "UsageTexts.h"
 
 #include <cstdlib>
+#include <optional>
+#include <string>
 
 namespace {
 
@@ -26,14 +29,52 @@ bool _has_device(UpdaterDisplayInterface& display, const Parameters& parameters,
     return false;
 }
 
-int _query(UpdaterDisplayInterface& display, const Parameters& parameters, const char* command,
-           const char* option) {
-    if (!_has_device(display, parameters, command))
+int _get_build(UpdaterDisplayInterface& display, Updater& updater, Parameters& parameters) {
+    display.message(Level::INFO, "Retrieving firmware for device with serial number %08X",
+                    parameters.serialNumber);
+    if (parameters.build.empty()) {
+        display.message(Level::INFO, "No build specified");
+        display.message(Level::INFO, "Using Latest build");
+    } else {
+        display.message(Level::INFO, "Retrieving firmware build %s", parameters.build.c_str());
+    }
+    uint32_t build =
+        updater.Download_Firmware(parameters.serialNumber, parameters.build, parameters.override, false);
+    if (build == 0)
         return EXIT_FAILURE;
-    return _unavailable(display, option);
+    // A later command of the same run works on exactly the build that was fetched.
+    parameters.build = std::to_string(build);
+    return EXIT_SUCCESS;
 }
 
-int _run_commands(UpdaterDisplayInterface& display, Parameters& parameters) {
+int _list_builds(UpdaterDisplayInterface& display, Updater& updater, const Parameters& parameters) {
+    if (!_has_device(display, parameters, "List Builds"))
+        return EXIT_FAILURE;
+    std::optional<Updater::BuildList> builds = updater.Get_BuildList(parameters.serialNumber);
+    if (!builds)
+        return EXIT_FAILURE;
+    _display_builds(display, *builds, parameters.serialNumber);
+    return EXIT_SUCCESS;
+}
+
+int _list_local_builds(UpdaterDisplayInterface& display, Updater& updater, const Parameters& parameters) {
+    if (!_has_device(display, parameters, "List Local Builds"))
+        return EXIT_FAILURE;
+    _display_builds(display, updater.Get_BuildListLocal(parameters.serialNumber), parameters.serialNumber);
+    return EXIT_SUCCESS;
+}
+
+int _get_jwt(UpdaterDisplayInterface& display, Updater& updater, const Parameters& parameters) {
+    if (!_has_device(display, parameters, "Get JWT"))
+        return EXIT_FAILURE;
+    std::optional<std::string> token = updater.Get_JWT(parameters.serialNumber);
+    if (!token)
+        return EXIT_FAILURE;
+    _display_jwt(display, *token);
+    return EXIT_SUCCESS;
+}
+
+int _run_commands(UpdaterDisplayInterface& display, Updater& updater, Parameters& parameters) {
     const CommandsClass& commands = parameters.commands;
     int status = EXIT_SUCCESS;
     if (commands.IsSet(FINGERPRINT)) {
@@ -49,7 +90,7 @@ int _run_commands(UpdaterDisplayInterface& display, Parameters& parameters) {
             display.message(Level::ERROR, "--help for usage information");
             return EXIT_FAILURE;
         }
-        status = _unavailable(display, "-G");
+        status = _get_build(display, updater, parameters);
     }
     if (commands.IsSet(DISCOVER))
         return _unavailable(display, "-D");
@@ -61,11 +102,11 @@ int _run_commands(UpdaterDisplayInterface& display, Parameters& parameters) {
         return _unavailable(display, "-U");
     }
     if (commands.IsSet(LIST_BUILDS))
-        return _query(display, parameters, "List Builds", "-B");
+        return _list_builds(display, updater, parameters);
     if (commands.IsSet(LIST_LOCAL_BUILDS))
-        return _query(display, parameters, "List Local Builds", "-L");
+        return _list_local_builds(display, updater, parameters);
     if (commands.IsSet(GET_JWT))
-        return _query(display, parameters, "Get JWT", "-J");
+        return _get_jwt(display, updater, parameters);
     return status;
 }
 
@@ -87,5 +128,6 @@ int RunCommandLine(UpdaterDisplayInterface& display, int argc, char* const* argv
     }
     if (!ResolveStoreDirectory(display, parameters.storeDirectory))
         return EXIT_FAILURE;
-    return _run_commands(display, parameters);
+    Updater updater(parameters.serverUrl, parameters.storeDirectory, display);
+    return _run_commands(display, updater, parameters);
 }

@@ -4,6 +4,8 @@
 #include "Fingerprint.h"
 #include "UpdaterDisplayInterface.h"
 
+#include <cstdint>
+#include <map>
 #include <string>
 
 // Printers of command results; all of them write informational messages through the display.
@@ -11,5 +13,8 @@
 void _display_app_version(UpdaterDisplayInterface& display);
 void _display_fingerprint(UpdaterDisplayInterface& display, const Fingerprint& fingerprint);
 void _display_jwt(UpdaterDisplayInterface& display, const std::string& token);
+// The server's builds for a device (build text to version text), highest version first.
+void _display_builds(UpdaterDisplayInterface& display, const std::map<std::string, std::string>& builds,
+                     uint32_t serial);
 
 #endif

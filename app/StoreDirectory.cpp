@@ -1,6 +1,7 @@
 #include "StoreDirectory.h"
 
 #include "Log.h"
+#include "UpdaterStore.h"
 #include "aDirectory.h"
 
 namespace {
@@ -9,10 +10,6 @@ constexpr size_t HOME_BUFFER_SIZE = 2048;
 constexpr uint16_t STORE_DIRECTORY_MODE = 0755;
 const char* const STORAGE_DIRECTORY_NAME = ".korvalen";
 const char* const STORE_DIRECTORY_NAME = "updater";
-
-std::string _join(const std::string& first, const char* second) {
-    return first + aDIR_PATH_SEP + second;
-}
 
 } // namespace
 
@@ -26,9 +23,9 @@ bool ResolveStoreDirectory(UpdaterDisplayInterface& display, std::string& direct
                             "Could not find the home directory; name a storage directory with -i");
             return false;
         }
-        directory = _join(home, STORAGE_DIRECTORY_NAME);
+        directory = BuildPath({home, STORAGE_DIRECTORY_NAME});
     }
-    directory = _join(directory, STORE_DIRECTORY_NAME);
+    directory = BuildPath({directory.c_str(), STORE_DIRECTORY_NAME});
     if (aDirectory_Ensure(directory.c_str(), STORE_DIRECTORY_MODE) != aErrNone) {
         display.message(UpdaterDisplayInterface::Level::ERROR, "Could not find updater directory at %s",
                         directory.c_str());
