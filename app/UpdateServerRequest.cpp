@@ -12,7 +12,6 @@
 #include <optional>
 #include <stdexcept>
 
-const char* const UpdateServerRequest::DEFAULT_SERVER = UPDATE_SERVER_HOST_PORT;
 const char* const UpdateServerRequest::default_url = DEFAULT_SERVER_URL;
 
 namespace {

@@ -17,7 +17,6 @@ public:
     using BuildList = std::map<std::string, std::string>;
     using SortedBuilds = std::vector<std::pair<std::string, std::string>>;
 
-    static const char* const DEFAULT_SERVER;
     static const char* const default_url;
 
     static bool ping(const std::string& url);

@@ -41,7 +41,7 @@ void SimDevice::DetachModule(uint8_t address) {
     modules_.erase(address);
 }
 
-std::shared_ptr<SimModule> SimDevice::FindModule(uint8_t address) {
+std::shared_ptr<SimModule> SimDevice::ModuleAt(uint8_t address) {
     if (address == module_->Address()) {
         return module_;
     }
@@ -58,25 +58,27 @@ template <typename Change> void SimDevice::ChangeRecord(Change change) {
     recordChanged_.notify_all();
 }
 
-std::vector<SimPacket> SimDevice::Answer(const SimPacket& packet) {
+SimReplies SimDevice::Answer(const SimPacket& packet) {
     if (packet.address == ADDRESS_PROBE) {
         if (packet.length != 0) {
-            return {};
+            return SimReplies(packet.address);
         }
         ChangeRecord([](SimRecord& record) { ++record.probesAnswered; });
-        return {SimPacket::Make(module_->Address(), {})};
+        SimReplies answer(module_->Address());
+        answer.Add({});
+        return answer;
     }
+    SimReplies replies(packet.address);
     if (packet.address == FORCE_ROUTE) {
         if (packet.length >= 1) {
             ChangeRecord([&](SimRecord& record) { record.forceRoutes.push_back(packet.data[0]); });
         }
-        return {};
+        return replies;
     }
-    auto module = FindModule(packet.address);
+    auto module = ModuleAt(packet.address);
     if (!module) {
-        return {};
+        return replies;
     }
-    SimReplies replies(packet.address);
     if (_is_heartbeat(packet)) {
         uint8_t beat = packet.data[1];
         if (beat == HEARTBEAT_UP || beat == HEARTBEAT_DOWN) {
@@ -84,25 +86,24 @@ std::vector<SimPacket> SimDevice::Answer(const SimPacket& packet) {
         } else if (beat == HEARTBEAT_ANSWER_UP || beat == HEARTBEAT_ANSWER_DOWN) {
             ChangeRecord([](SimRecord& record) { ++record.heartbeatAnswers; });
         }
-        return replies.Packets();
+        return replies;
     }
     module->Dispatch(packet, replies);
-    return replies.Packets();
+    return replies;
 }
 
 void SimDevice::HandlePacket(SimConnection& from, const SimPacket& packet) {
     ChangeRecord([&](SimRecord& record) { _keep_newest(record.received, packet); });
-    std::vector<SimPacket> replies;
-    {
+    SimReplies replies = [&] {
         std::lock_guard lock(dispatchMutex_);
-        replies = Answer(packet);
-    }
-    bool disconnect = faults_.CountPacket();
+        return Answer(packet);
+    }();
+    bool disconnect = faults_.CountPacket() || replies.Disconnects();
     auto delay = faults_.ReplyDelay();
-    if (!replies.empty() && delay.count() > 0 && !from.Pause(delay)) {
+    if (!replies.Packets().empty() && delay.count() > 0 && !from.Pause(delay)) {
         return;
     }
-    for (const auto& reply : replies) {
+    for (const auto& reply : replies.Packets()) {
         SimReplyPlan plan = faults_.PlanReply(packet);
         from.Send(plan.before);
         if (plan.drop) {

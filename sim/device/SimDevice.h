@@ -52,6 +52,8 @@ public:
     // A module reached through this device; replaces one with the same address.
     void AttachModule(std::shared_ptr<SimModule> module);
     void DetachModule(uint8_t address);
+    // The module that answers on an address (the attached one included), or none.
+    std::shared_ptr<SimModule> ModuleAt(uint8_t address);
 
     // Sends a packet the host did not ask for to every connection.
     void Emit(const SimPacket& packet);
@@ -75,8 +77,7 @@ public:
     void HandlePacket(SimConnection& from, const SimPacket& packet);
 
 private:
-    std::vector<SimPacket> Answer(const SimPacket& packet);
-    std::shared_ptr<SimModule> FindModule(uint8_t address);
+    SimReplies Answer(const SimPacket& packet);
     template <typename Change> void ChangeRecord(Change change);
 
     std::shared_ptr<SimModule> module_;

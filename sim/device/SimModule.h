@@ -26,12 +26,17 @@ public:
     void Add(const std::vector<uint8_t>& data) { packets_.push_back(SimPacket::Make(address_, data)); }
     void Add(std::initializer_list<uint8_t> data) { packets_.push_back(SimPacket::Make(address_, data)); }
     void AddPacket(const SimPacket& packet) { packets_.push_back(packet); }
+    // Ends the host's connection once these replies are out, as a device that restarts does.
+    void Disconnect() { disconnect_ = true; }
+
     uint8_t Address() const { return address_; }
     const std::vector<SimPacket>& Packets() const { return packets_; }
+    bool Disconnects() const { return disconnect_; }
 
 private:
     uint8_t address_;
     std::vector<SimPacket> packets_;
+    bool disconnect_ = false;
 };
 
 // Answers the requests of one command (data byte 0). Handlers run one at a time per device, so

@@ -1,7 +1,10 @@
 // Serves one simulated device over TCP and/or a pseudo-terminal until SIGTERM or SIGINT.
 
 #include "SimDevice.h"
+#include "SimDiscoveryResponder.h"
+#include "SimEntities.h"
 #include "SimPty.h"
+#include "SimRouter.h"
 #include "SimTcpServer.h"
 
 #include <csignal>
@@ -12,12 +15,15 @@
 #include <stdexcept>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
 const char* const USAGE =
     "usage: qv-sim-device [--tcp PORT] [--pty [--link PATH]] [--serial HEX] [--model N]\n"
-    "                     [--address N] [--version N] [--build N] [--port-file PATH]\n";
+    "                     [--address N] [--version N] [--build N] [--port-file PATH]\n"
+    "                     [--discovery IFADDR]   (with --tcp; only inside a private network namespace)\n"
+    "                     [--name TEXT] [--child ADDRESS:HEX:MODEL]...   (children make it a router)\n";
 
 struct Options {
     qvsim::SimIdentity identity;
@@ -25,6 +31,9 @@ struct Options {
     bool pty = false;
     std::string linkPath;
     std::string portFile;
+    std::string discoveryInterface;
+    qvsim::SimSystemSettings settings;
+    std::vector<qvsim::SimIdentity> children;
 };
 
 unsigned long _number(const std::string& text, int base, unsigned long limit) {
@@ -36,8 +45,24 @@ unsigned long _number(const std::string& text, int base, unsigned long limit) {
     return value;
 }
 
+// ADDRESS:HEX:MODEL; the child runs the same firmware as the router.
+qvsim::SimIdentity _child(const std::string& text, const qvsim::SimIdentity& router) {
+    size_t first = text.find(':');
+    size_t second = text.find(':', first == std::string::npos ? first : first + 1);
+    if (second == std::string::npos) {
+        throw std::invalid_argument(text);
+    }
+    qvsim::SimIdentity child = router;
+    child.moduleAddress = static_cast<uint8_t>(_number(text.substr(0, first), 0, 0xFF));
+    child.serialNumber =
+        static_cast<uint32_t>(_number(text.substr(first + 1, second - first - 1), 16, 0xFFFFFFFF));
+    child.model = static_cast<uint8_t>(_number(text.substr(second + 1), 0, 0xFF));
+    return child;
+}
+
 Options _parse(int argc, char** argv) {
     Options options;
+    std::vector<std::string> childTexts;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
         if (option == "--pty") {
@@ -52,6 +77,8 @@ Options _parse(int argc, char** argv) {
             options.tcpPort = static_cast<uint16_t>(_number(value, 10, 0xFFFF));
         } else if (option == "--link") {
             options.linkPath = value;
+        } else if (option == "--discovery") {
+            options.discoveryInterface = value;
         } else if (option == "--port-file") {
             options.portFile = value;
         } else if (option == "--serial") {
@@ -64,12 +91,25 @@ Options _parse(int argc, char** argv) {
             options.identity.firmwareVersion = static_cast<uint32_t>(_number(value, 0, 0xFFFFFFFF));
         } else if (option == "--build") {
             options.identity.build = static_cast<uint32_t>(_number(value, 0, 0xFFFFFFFF));
+        } else if (option == "--name") {
+            if (value.size() > qvsim::SimSystemSettings::NAME_CAPACITY) {
+                throw std::invalid_argument(value);
+            }
+            options.settings.name.assign(value.begin(), value.end());
+        } else if (option == "--child") {
+            childTexts.push_back(value);
         } else {
             throw std::invalid_argument(option);
         }
     }
+    for (const auto& text : childTexts) {
+        options.children.push_back(_child(text, options.identity));
+    }
     if (!options.tcpPort && !options.pty) {
         throw std::invalid_argument("no transport");
+    }
+    if (!options.discoveryInterface.empty() && !options.tcpPort) {
+        throw std::invalid_argument("--discovery without --tcp");
     }
     if (!options.linkPath.empty() && !options.pty) {
         throw std::invalid_argument("--link without --pty");
@@ -106,11 +146,25 @@ int main(int argc, char** argv) {
 
     try {
         qvsim::SimDevice device(options.identity);
+        auto entities = qvsim::SimEntities::Install(device.Module(), options.settings);
+        if (!options.children.empty()) {
+            auto router = qvsim::SimRouter::Install(device, entities);
+            for (const auto& child : options.children) {
+                router->AddChild(child);
+            }
+        }
         std::unique_ptr<qvsim::SimTcpServer> tcp;
         std::unique_ptr<qvsim::SimPty> pty;
+        std::unique_ptr<qvsim::SimDiscoveryResponder> discovery;
         if (options.tcpPort) {
             tcp = std::make_unique<qvsim::SimTcpServer>(device, *options.tcpPort);
             std::printf("tcp %u\n", tcp->Port());
+            // Answering before the port file appears, so whoever waits for it can discover at once.
+            if (!options.discoveryInterface.empty()) {
+                discovery = std::make_unique<qvsim::SimDiscoveryResponder>(device, tcp->Port(),
+                                                                           options.discoveryInterface);
+                std::printf("discovery %s\n", options.discoveryInterface.c_str());
+            }
             if (!options.portFile.empty()) {
                 _write_port_file(options.portFile, tcp->Port());
             }

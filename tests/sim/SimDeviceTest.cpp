@@ -102,3 +102,13 @@ TEST(SimModule, RefusesAddressesThatCannotNameADevice) {
     EXPECT_THROW(device.SetIdentity(SimIdentity{.moduleAddress = 7}), std::invalid_argument);
     EXPECT_EQ(device.Identity().moduleAddress, 2);
 }
+
+TEST_F(SimServedDevice, AHandlerCanEndTheConnectionAfterItsRepliesAsARestartingDeviceDoes) {
+    device.RegisterCommand(95, [](const SimPacket&, SimReplies& replies) {
+        replies.Add({95, 2});
+        replies.Disconnect();
+    });
+    host.Send(Bytes{2, 2, 95, 2});
+    EXPECT_EQ(host.Read(4), (Bytes{2, 2, 95, 2}));
+    EXPECT_TRUE(host.SeesHangUp());
+}

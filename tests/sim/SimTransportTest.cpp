@@ -3,8 +3,13 @@
 #include "SimPty.h"
 #include "SimTcpServer.h"
 
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace qvsim;
 using namespace std::chrono_literals;
@@ -85,6 +90,8 @@ TEST(SimPty, IsRawBeforeTheHostOpensItAndOutlivesHostsThatClose) {
 }
 
 TEST(SimTransports, StopLeavesNoThreadOrDescriptorEvenWithADelayedReplyPending) {
+    // Sanitizers start a helper thread of their own with the first thread; let that happen first.
+    std::thread([] {}).join();
     size_t threads = _entries("/proc/self/task");
     size_t descriptors = _entries("/proc/self/fd");
     SimDevice device;
@@ -105,4 +112,51 @@ TEST(SimTransports, StopLeavesNoThreadOrDescriptorEvenWithADelayedReplyPending) 
     EXPECT_EQ(device.Record().connectionsOpen, 0u);
     EXPECT_EQ(_entries("/proc/self/task"), threads);
     EXPECT_EQ(_entries("/proc/self/fd"), descriptors);
+}
+
+TEST(SimDeviceProgram, ServesTcpAndPtyUntilTerminatedAndCleansUp) {
+    char pattern[] = "/tmp/qvsim-XXXXXX";
+    std::string directory = ::mkdtemp(pattern);
+    std::string portFile = directory + "/port";
+    std::string link = directory + "/node";
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::execl(QV_BINARY_DIR "/bin/qv-sim-device", "qv-sim-device", "--tcp", "0", "--pty", "--link",
+                link.c_str(), "--address", "8", "--port-file", portFile.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ASSERT_GT(child, 0);
+    auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!std::filesystem::exists(portFile) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    unsigned port = 0;
+    if (FILE* file = std::fopen(portFile.c_str(), "r")) {
+        EXPECT_EQ(std::fscanf(file, "%u", &port), 1);
+        std::fclose(file);
+    }
+    if (port != 0) {
+        RawClient overTcp = RawClient::Tcp(static_cast<uint16_t>(port));
+        overTcp.Send(Bytes{0xAD, 0});
+        EXPECT_EQ(overTcp.Read(2), (Bytes{8, 0}));
+        RawClient overPty = RawClient::Terminal(link);
+        overPty.Send(Bytes{0xAD, 0});
+        EXPECT_EQ(overPty.Read(2), (Bytes{8, 0}));
+    } else {
+        ADD_FAILURE() << "no port file";
+    }
+    ::kill(child, SIGTERM);
+    int status = 0;
+    for (deadline = std::chrono::steady_clock::now() + 5s;
+         ::waitpid(child, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline;) {
+        std::this_thread::sleep_for(10ms);
+    }
+    if (::waitpid(child, &status, WNOHANG) == 0) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+        ADD_FAILURE() << "did not stop on SIGTERM";
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+    std::filesystem::remove_all(directory);
 }
