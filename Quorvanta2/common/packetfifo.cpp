@@ -12,12 +12,7 @@
 
 namespace {
 
-struct aPacketDeleter {
-    void operator()(aPacket* packet) const { aPacket_Destroy(&packet); }
-};
-
-using PacketPtr = std::unique_ptr<aPacket, aPacketDeleter>;
-using SerialPacket = std::pair<int64_t, PacketPtr>;
+using SerialPacket = std::pair<int64_t, aPacketPtr>;
 using Clock = std::chrono::steady_clock;
 
 struct packetFifo {
@@ -145,7 +140,7 @@ aErr aPacketFifo_Put(aPacketFifoId id, const aPacket* packet) {
     {
         std::lock_guard<std::mutex> guard(fifo->lock);
         const int64_t entryId = fifo->nextId++;
-        PacketPtr copy(aPacket_Copy(packet));
+        aPacketPtr copy(aPacket_Copy(packet));
         if (!copy)
             return aErrParam;
         try {

@@ -3,9 +3,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "aError.h"
 #include "aPacket.h"
+
+// Owns a packet and destroys it with aPacket_Destroy.
+struct aPacketDeleter {
+    void operator()(aPacket* packet) const { aPacket_Destroy(&packet); }
+};
+using aPacketPtr = std::unique_ptr<aPacket, aPacketDeleter>;
 
 // Names a packet FIFO; 0 names none.
 typedef uint64_t aPacketFifoId;

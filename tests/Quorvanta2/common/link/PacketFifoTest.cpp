@@ -10,17 +10,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct PacketDeleter {
-    void operator()(aPacket* packet) const { aPacket_Destroy(&packet); }
-};
-using Packet = std::unique_ptr<aPacket, PacketDeleter>;
-
-Packet makePacket(uint8_t tag) {
+aPacketPtr makePacket(uint8_t tag) {
     uint8_t data[] = {tag};
-    return Packet(aPacket_CreateWithData(2, 1, data));
+    return aPacketPtr(aPacket_CreateWithData(2, 1, data));
 }
 
-uint8_t tagOf(const Packet& packet) {
+uint8_t tagOf(const aPacketPtr& packet) {
     return packet ? packet->data[0] : 0;
 }
 
@@ -57,18 +52,18 @@ TEST(PacketFifoIds, AreHandedOutInOrderAndNeverZero) {
 }
 
 TEST_F(PacketFifoTest, GetTakesTheOldestCopyAndLeavesTheRest) {
-    Packet mine = makePacket(1);
+    aPacketPtr mine = makePacket(1);
     ASSERT_EQ(aPacketFifo_Put(id, mine.get()), aErrNone);
     mine->data[0] = 9;
     put(2);
-    Packet got(aPacketFifo_Get(id));
+    aPacketPtr got(aPacketFifo_Get(id));
     EXPECT_EQ(tagOf(got), 1);
     EXPECT_NE(got.get(), mine.get());
     EXPECT_EQ(aPacketFifo_GetLength(id), 1u);
 }
 
 TEST_F(PacketFifoTest, RefusesUnknownIdsAndDamagedPackets) {
-    Packet damaged = makePacket(1);
+    aPacketPtr damaged = makePacket(1);
     damaged->check = 0x1234;
     EXPECT_EQ(aPacketFifo_Put(id, damaged.get()), aErrParam);
     EXPECT_EQ(aPacketFifo_Put(id, nullptr), aErrParam);
@@ -85,7 +80,7 @@ TEST_F(PacketFifoTest, AwaitReturnsAtOnceWhenEmptyAndWakesForAPut) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         put(7);
     });
-    Packet got(aPacketFifo_Await(id, 5000));
+    aPacketPtr got(aPacketFifo_Await(id, 5000));
     producer.join();
     EXPECT_EQ(tagOf(got), 7);
 }
@@ -97,7 +92,7 @@ TEST_F(PacketFifoTest, OverflowEmptiesTheFifoWithoutAnError) {
     put(1);
     EXPECT_EQ(aPacketFifo_GetLength(id), 0u);
     put(2);
-    EXPECT_EQ(tagOf(Packet(aPacketFifo_Get(id))), 2);
+    EXPECT_EQ(tagOf(aPacketPtr(aPacketFifo_Get(id))), 2);
 }
 
 TEST_F(PacketFifoTest, FilteredAwaitOffersEachPacketOnce) {
@@ -117,7 +112,7 @@ TEST_F(PacketFifoTest, FilteredAwaitOffersEachPacketOnce) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         put(3);
     });
-    Packet got(aPacketFifo_AwaitFirst(id, filter, &counting, 5000));
+    aPacketPtr got(aPacketFifo_AwaitFirst(id, filter, &counting, 5000));
     producer.join();
     EXPECT_EQ(tagOf(got), 3);
     EXPECT_EQ(counting.offers, (std::map<uint8_t, int>{{1, 1}, {2, 1}, {3, 1}}));
@@ -129,8 +124,8 @@ TEST_F(PacketFifoTest, FilteredGetTakesTheOldestMatchOnly) {
     put(4);
     put(6);
     uint8_t wanted = 6;
-    EXPECT_EQ(tagOf(Packet(aPacketFifo_GetFirst(id, evenTag, nullptr))), 4);
-    EXPECT_EQ(tagOf(Packet(aPacketFifo_GetFirst(id, matchTag, &wanted))), 6);
+    EXPECT_EQ(tagOf(aPacketPtr(aPacketFifo_GetFirst(id, evenTag, nullptr))), 4);
+    EXPECT_EQ(tagOf(aPacketPtr(aPacketFifo_GetFirst(id, matchTag, &wanted))), 6);
     EXPECT_EQ(aPacketFifo_GetFirst(id, matchTag, &wanted), nullptr);
     EXPECT_EQ(aPacketFifo_AwaitFirst(id, matchTag, &wanted, 20), nullptr);
     EXPECT_EQ(aPacketFifo_GetLength(id), 1u);
@@ -141,7 +136,7 @@ TEST_F(PacketFifoTest, DrainRemovesMatchesAndKeepsTheOrderOfTheRest) {
         put(tag);
     EXPECT_EQ(aPacketFifo_DrainPackets(id, evenTag, nullptr), 2u);
     for (uint8_t tag : {1, 3, 5})
-        EXPECT_EQ(tagOf(Packet(aPacketFifo_Get(id))), tag);
+        EXPECT_EQ(tagOf(aPacketPtr(aPacketFifo_Get(id))), tag);
     EXPECT_EQ(aPacketFifo_DrainPackets(id + 1000, evenTag, nullptr), 0u);
 }
 

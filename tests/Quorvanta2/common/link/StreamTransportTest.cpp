@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "LoopbackPeer.h"
 #include "aStream.h"
 #include "aStreamsocket.h"
 #include "unix_streamserial.h"
@@ -19,50 +20,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// A loopback TCP listener standing in for a device.
-class Listener {
-public:
-    Listener() {
-        listening = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        listen(listening, 4);
-        socklen_t size = sizeof(address);
-        getsockname(listening, reinterpret_cast<sockaddr*>(&address), &size);
-        port = ntohs(address.sin_port);
-    }
-    ~Listener() {
-        closePeer();
-        close(listening);
-    }
-    void accept() { peer = ::accept4(listening, nullptr, nullptr, SOCK_CLOEXEC); }
-    void closePeer() {
-        if (peer >= 0)
-            close(peer);
-        peer = -1;
-    }
-    std::string receive(size_t count) {
-        std::string got;
-        while (got.size() < count) {
-            pollfd waiting{peer, POLLIN, 0};
-            if (poll(&waiting, 1, 5000) <= 0)
-                break;
-            char buffer[256];
-            ssize_t n = recv(peer, buffer, std::min(sizeof(buffer), count - got.size()), 0);
-            if (n <= 0)
-                break;
-            got.append(buffer, size_t(n));
-        }
-        return got;
-    }
-
-    int listening = -1;
-    int peer = -1;
-    uint16_t port = 0;
-};
 
 std::string readAll(aStream* stream, size_t count) {
     std::string got;
@@ -89,7 +46,7 @@ long msSince(Clock::time_point start) {
 TEST(SocketStream, ConnectingWhereNobodyListensGivesNoStream) {
     uint16_t closedPort;
     {
-        Listener gone;
+        LoopbackPeer gone;
         closedPort = gone.port;
     }
     aStream* stream = reinterpret_cast<aStream*>(1);
@@ -98,7 +55,7 @@ TEST(SocketStream, ConnectingWhereNobodyListensGivesNoStream) {
 }
 
 TEST(SocketStream, CarriesBytesBothWaysAndWaitsForInput) {
-    Listener device;
+    LoopbackPeer device;
     aStream* stream = nullptr;
     ASSERT_EQ(aStream_CreateSocket(htonl(INADDR_LOOPBACK), device.port, &stream), aErrNone);
     device.accept();
@@ -109,7 +66,7 @@ TEST(SocketStream, CarriesBytesBothWaysAndWaitsForInput) {
     EXPECT_EQ(aStream_AwaitReadable(stream, 60), aErrNotReady);
     EXPECT_GE(msSince(start), 50);
 
-    ASSERT_EQ(send(device.peer, "hi", 2, 0), 2);
+    ASSERT_TRUE(device.send("hi"));
     EXPECT_EQ(aStream_AwaitReadable(stream, 5000), aErrNone);
     EXPECT_EQ(readAll(stream, 2), "hi");
     EXPECT_EQ(aStream_Write(stream, bytes("abc"), 3), aErrNone);
@@ -125,7 +82,7 @@ TEST(SocketStream, CarriesBytesBothWaysAndWaitsForInput) {
 }
 
 TEST(SocketStream, WriteToAPeerThatStopsReadingGivesUp) {
-    Listener device;
+    LoopbackPeer device;
     aStream* stream = nullptr;
     ASSERT_EQ(aStream_CreateSocket(htonl(INADDR_LOOPBACK), device.port, &stream), aErrNone);
     device.accept();
@@ -135,7 +92,7 @@ TEST(SocketStream, WriteToAPeerThatStopsReadingGivesUp) {
 }
 
 TEST(SocketStream, ReconnectsAfterTheConnectionIsReset) {
-    Listener device;
+    LoopbackPeer device;
     aStream* stream = nullptr;
     ASSERT_EQ(aStream_CreateSocket(htonl(INADDR_LOOPBACK), device.port, &stream), aErrNone);
     device.accept();
