@@ -4,8 +4,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -194,7 +194,8 @@ TEST_F(LinkWireTest, PacketLogRecordsTheTrafficWhileEnabled) {
     EXPECT_EQ(sGetLink(id)->packetLog.load()->size, 65536u);
     EXPECT_EQ(aLink_PacketDebug_SetLogSize(id, 1024), aErrBusy);
 
-    ASSERT_EQ(aLink_PacketDebug_Write(id, aPACKETLOG_TEXT, 6, reinterpret_cast<const uint8_t*>("START")), aErrNone);
+    ASSERT_EQ(aLink_PacketDebug_Write(id, aPACKETLOG_TEXT, 6, reinterpret_cast<const uint8_t*>("START")),
+              aErrNone);
     wire.Feed(std::string("\x04\x01\x17\x04\x02\x00\x00", 7));
     ASSERT_EQ(aLink_PutPacket(id, packetOf(4, "\x23").get()), aErrNone);
     EXPECT_TRUE(aPacketPtr(aLink_AwaitPacket(id, 3000)));
@@ -228,19 +229,22 @@ TEST_F(LinkWireTest, LoggerWritesTheLinksRecordsToItsFile) {
     ASSERT_NE(id, 0u);
     ASSERT_EQ(aLink_PacketDebug_Enable(id), aErrNone);
     const auto path = std::filesystem::temp_directory_path() / ("qv_packets_" + std::to_string(getpid()));
-    aLogger* logger = aLogger_Create(id, [](aFile* file, uint32_t linkId) {
-        uint8_t bytes[64];
-        uint8_t type;
-        size_t length = sizeof(bytes);
-        if (aLink_PacketDebug_Read(linkId, &type, &length, bytes) != aErrNone) {
-            std::this_thread::sleep_for(5ms);
-            return;
-        }
-        aFile_Printf(file, "%zu %s", length, type == aPACKETLOG_SENT ? ">" : "<");
-        for (size_t i = 0; i < length; i++)
-            aFile_Printf(file, " 0x%X", bytes[i]);
-        aFile_Printf(file, "\n");
-    }, path.c_str());
+    aLogger* logger = aLogger_Create(
+        id,
+        [](aFile* file, uint32_t linkId) {
+            uint8_t bytes[64];
+            uint8_t type;
+            size_t length = sizeof(bytes);
+            if (aLink_PacketDebug_Read(linkId, &type, &length, bytes) != aErrNone) {
+                std::this_thread::sleep_for(5ms);
+                return;
+            }
+            aFile_Printf(file, "%zu %s", length, type == aPACKETLOG_SENT ? ">" : "<");
+            for (size_t i = 0; i < length; i++)
+                aFile_Printf(file, " 0x%X", bytes[i]);
+            aFile_Printf(file, "\n");
+        },
+        path.c_str());
     ASSERT_NE(logger, nullptr);
     ASSERT_EQ(aLogger_Enable(logger), aErrNone);
     wire.Feed(std::string("\x06\x02\x2A\x2B", 4));

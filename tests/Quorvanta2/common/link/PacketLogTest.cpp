@@ -86,7 +86,8 @@ protected:
     }
 
     ResourceGuard guard;
-    std::string path = (std::filesystem::temp_directory_path() / ("qv_logger_" + std::to_string(getpid()))).string();
+    std::string path =
+        (std::filesystem::temp_directory_path() / ("qv_logger_" + std::to_string(getpid()))).string();
     aLogger* logger = nullptr;
 };
 
@@ -96,13 +97,16 @@ TEST_F(LoggerTest, RunsOneThreadThatCanOnlyBeStoppedFromOutside) {
     static std::atomic<int> disableFromInside;
     calls = 0;
     disableFromInside = -1;
-    logger = aLogger_Create(7, [](aFile* file, uint32_t linkId) {
-        if (calls++ == 0) {
-            aFile_Printf(file, "link %u\n", linkId);
-            disableFromInside = aLogger_Disable(self);
-        }
-        std::this_thread::sleep_for(1ms);
-    }, path.c_str());
+    logger = aLogger_Create(
+        7,
+        [](aFile* file, uint32_t linkId) {
+            if (calls++ == 0) {
+                aFile_Printf(file, "link %u\n", linkId);
+                disableFromInside = aLogger_Disable(self);
+            }
+            std::this_thread::sleep_for(1ms);
+        },
+        path.c_str());
     ASSERT_NE(logger, nullptr);
     self = logger;
     EXPECT_EQ(aLogger_Enable(logger), aErrNone);
@@ -125,7 +129,9 @@ TEST_F(LoggerTest, RunsOneThreadThatCanOnlyBeStoppedFromOutside) {
 }
 
 TEST_F(LoggerTest, RefusesWhatItCannotUse) {
-    EXPECT_EQ(aLogger_Create(1, [](aFile*, uint32_t) {}, "/nonexistent/qv/log"), nullptr);
+    EXPECT_EQ(aLogger_Create(
+                  1, [](aFile*, uint32_t) {}, "/nonexistent/qv/log"),
+              nullptr);
     EXPECT_EQ(aLogger_Create(1, nullptr, path.c_str()), nullptr);
     EXPECT_EQ(aLogger_Enable(nullptr), aErrParam);
     EXPECT_EQ(aLogger_Disable(nullptr), aErrParam);
