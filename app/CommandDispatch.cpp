@@ -15,6 +15,7 @@ namespace {
 
 using Level = UpdaterDisplayInterface::Level;
 
+// The commands that need a device link (-D, -U, -N) say so rather than pretend to run.
 int _unavailable(UpdaterDisplayInterface& display, const char* option) {
     display.message(Level::ERROR, "The %s command is not available in this version", option);
     return EXIT_FAILURE;

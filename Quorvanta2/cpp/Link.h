@@ -135,8 +135,10 @@ public:
     aErr getStreamValue(uint8_t address, uint8_t command, uint8_t option, uint8_t index, uint8_t subindex,
                         uint32_t* value);
 
-private:
+    // The private state; its definition is internal to the library.
     struct Impl;
+
+private:
     Impl* impl;
 };
 

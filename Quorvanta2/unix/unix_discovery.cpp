@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -102,9 +103,26 @@ int _send_requests() {
     return sent;
 }
 
+// The quiet time-out ends a search, but a peer that keeps sending would hold it for ever, so each wait is
+// also cut to what is left of the search's overall limit.
+bool _wait_no_longer_than_search_limit(int listener, std::chrono::steady_clock::time_point deadline) {
+    using namespace std::chrono;
+    auto left = duration_cast<microseconds>(deadline - steady_clock::now());
+    if (left <= microseconds::zero()) {
+        return false;
+    }
+    auto quiet = duration_cast<microseconds>(seconds(aDISCOVERY_TCPIP_REPLY_TIMEOUT_SECONDS));
+    auto wait = left < quiet ? left : quiet;
+    timeval timeout{static_cast<time_t>(wait.count() / 1000000),
+                    static_cast<suseconds_t>(wait.count() % 1000000)};
+    return setsockopt(listener, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout)) == 0;
+}
+
 unsigned _receive_replies(int listener, aDiscoveryCallback callback, void* reference) {
     unsigned taken = 0;
-    for (;;) {
+    auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(aDISCOVERY_TCPIP_SEARCH_LIMIT_MS);
+    while (_wait_no_longer_than_search_limit(listener, deadline)) {
         uint8_t reply[aDISCOVERY_TCPIP_DATAGRAM_SIZE];
         sockaddr_in sender{};
         socklen_t senderLength = sizeof(sender);
@@ -134,6 +152,7 @@ unsigned _receive_replies(int listener, aDiscoveryCallback callback, void* refer
             return taken;
         }
     }
+    return taken;
 }
 
 } // namespace

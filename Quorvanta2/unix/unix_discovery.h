@@ -13,6 +13,8 @@
 #define aDISCOVERY_TCPIP_DATAGRAM_SIZE 16
 // The search ends when this long passes without a reply.
 #define aDISCOVERY_TCPIP_REPLY_TIMEOUT_SECONDS 2
+// A search ends at the latest this long after it began, however many datagrams keep arriving.
+#define aDISCOVERY_TCPIP_SEARCH_LIMIT_MS 10000
 
 // Offers every device that answers the request to the callback until it asks to stop; the result is
 // the number of devices taken.

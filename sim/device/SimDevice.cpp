@@ -72,6 +72,9 @@ SimReplies SimDevice::Answer(const SimPacket& packet) {
     if (packet.address == FORCE_ROUTE) {
         if (packet.length >= 1) {
             ChangeRecord([&](SimRecord& record) { record.forceRoutes.push_back(packet.data[0]); });
+            if (forceRouteListener_) {
+                forceRouteListener_(packet.data[0]);
+            }
         }
         return replies;
     }
@@ -127,6 +130,11 @@ void SimDevice::Emit(const SimPacket& packet) {
         }
     }
     ChangeRecord([&](SimRecord& record) { _keep_newest(record.sent, packet); });
+}
+
+void SimDevice::OnForceRoute(std::function<void(uint8_t)> listener) {
+    std::lock_guard lock(dispatchMutex_);
+    forceRouteListener_ = std::move(listener);
 }
 
 void SimDevice::EmitHeartbeat(bool up) {

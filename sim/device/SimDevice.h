@@ -55,6 +55,9 @@ public:
     // The module that answers on an address (the attached one included), or none.
     std::shared_ptr<SimModule> ModuleAt(uint8_t address);
 
+    // Called (on the device's thread) with the route byte of every force-route packet a host sends.
+    void OnForceRoute(std::function<void(uint8_t)> listener);
+
     // Sends a packet the host did not ask for to every connection.
     void Emit(const SimPacket& packet);
     // A heartbeat of the attached module: up (data 0, 0) or down (data 0, 1).
@@ -84,6 +87,7 @@ private:
     SimFaults faults_;
 
     std::mutex dispatchMutex_;
+    std::function<void(uint8_t)> forceRouteListener_;
     std::mutex modulesMutex_;
     std::map<uint8_t, std::shared_ptr<SimModule>> modules_;
 

@@ -80,10 +80,14 @@ void SimFactoryEntity::Handle(const SimPacket& packet, SimReplies& replies) {
 
 void SimFactoryEntity::Close(const SimPacket& packet, SimReplies& replies) {
     Transfer transfer = std::exchange(transfer_, Transfer::None);
-    if (packet.length != HEADER + 2 || transfer == Transfer::None) {
-        return _refuse(replies, 0, SIM_ERR_MODE);
+    if (packet.length != HEADER + 2) {
+        return _refuse(replies, 0, SIM_ERR_SHORT_COMMAND);
     }
     size_t count = size_t(packet.data[2]) << 8 | packet.data[3];
+    // Writing an empty string sends nothing before the close; there is nothing to do then.
+    if (transfer == Transfer::None) {
+        return count == 0 ? replies.Add({COMMAND, 0}) : _refuse(replies, 0, SIM_ERR_MODE);
+    }
     size_t moved = transfer == Transfer::Writing ? written_.size() : position_;
     if (count != moved) {
         return _refuse(replies, 0, SIM_ERR_SIZE);

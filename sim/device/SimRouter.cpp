@@ -7,6 +7,7 @@ std::shared_ptr<SimRouter> SimRouter::Install(SimDevice& device, const SimEntiti
     router->bus_ = SimI2CEntity::Install(device.Module());
     routerEntities.info->SetClassQuantity(SimI2CEntity::COMMAND, 1);
     routerEntities.system->OnRouteToMe([router](bool on) { router->Route(on); });
+    device.OnForceRoute([router](uint8_t route) { router->Route(route != 0); });
     return router;
 }
 

@@ -12,8 +12,9 @@ namespace qvsim {
 
 // Router mode of a device: child modules sit on the I2C bus of the directly attached module, each at
 // the bus address equal to its module address. The host reaches them only while it has asked the
-// router to route to it (system option 20 set to 1): then packets to a child's address are forwarded
-// to the child and its replies come back; setting it to 0 cuts them off again.
+// router to route to it (system option 20 set to 1, or a force-route packet with route 1, which a host
+// sends when its link starts): then packets to a child's address are forwarded to the child and its
+// replies come back; setting it to 0 cuts them off again.
 class SimRouter {
 public:
     struct Child {

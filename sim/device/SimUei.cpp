@@ -51,7 +51,9 @@ std::vector<uint8_t> SimUei_Big(uint32_t value, size_t width) {
 }
 
 void SimUei_Error(SimReplies& replies, const SimUeiRequest& request, uint8_t code) {
-    auto data = _header(request, request.option, request.index | UEI_INDEX_ERROR);
+    // A refused set is answered in the place of its acknowledgement.
+    uint8_t option = request.kind == SimUeiKind::Set ? request.option | UEI_ACK : request.option;
+    auto data = _header(request, option, request.index | UEI_INDEX_ERROR);
     data.push_back(code);
     replies.Add(data);
 }

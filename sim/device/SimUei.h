@@ -59,8 +59,8 @@ struct SimUeiRequest {
 uint32_t SimUei_Get32(const uint8_t* bytes);
 std::vector<uint8_t> SimUei_Big(uint32_t value, size_t width);
 
-// Replies to a request: an error, a value of width 1, 2 or 4 bytes, a set acknowledgement, or a byte
-// string cut into pieces with their trailers.
+// Replies to a request: an error (in the place of the value or of the acknowledgement), a value of width 1, 2
+// or 4 bytes, a set acknowledgement, or a byte string cut into pieces with their trailers.
 void SimUei_Error(SimReplies& replies, const SimUeiRequest& request, uint8_t code);
 void SimUei_Value(SimReplies& replies, const SimUeiRequest& request, uint32_t value, size_t width);
 void SimUei_Ack(SimReplies& replies, const SimUeiRequest& request);

@@ -6,6 +6,7 @@
 #include "SimPty.h"
 #include "SimRouter.h"
 #include "SimTcpServer.h"
+#include "SimUpgradeOptions.h"
 
 #include <csignal>
 #include <cstdio>
@@ -23,7 +24,8 @@ const char* const USAGE =
     "usage: qv-sim-device [--tcp PORT] [--pty [--link PATH]] [--serial HEX] [--model N]\n"
     "                     [--address N] [--version N] [--build N] [--port-file PATH]\n"
     "                     [--discovery IFADDR]   (with --tcp; only inside a private network namespace)\n"
-    "                     [--name TEXT] [--child ADDRESS:HEX:MODEL]...   (children make it a router)\n";
+    "                     [--name TEXT] [--child ADDRESS:HEX:MODEL]...   (children make it a router)\n"
+    "                     [--upgrade on|ITEM,...]   (the upgrade entity; see sim/device/README.md)\n";
 
 struct Options {
     qvsim::SimIdentity identity;
@@ -34,6 +36,7 @@ struct Options {
     std::string discoveryInterface;
     qvsim::SimSystemSettings settings;
     std::vector<qvsim::SimIdentity> children;
+    std::optional<qvsim::SimUpgradeOptions> upgrade;
 };
 
 unsigned long _number(const std::string& text, int base, unsigned long limit) {
@@ -98,6 +101,8 @@ Options _parse(int argc, char** argv) {
             options.settings.name.assign(value.begin(), value.end());
         } else if (option == "--child") {
             childTexts.push_back(value);
+        } else if (option == "--upgrade") {
+            options.upgrade = qvsim::SimUpgradeOptions::Parse(value);
         } else {
             throw std::invalid_argument(option);
         }
@@ -127,6 +132,23 @@ void _write_port_file(const std::string& path, uint16_t port) {
     }
 }
 
+// Modules behind a router restart without touching the router's link to the host.
+void _install_upgrade(const Options& options, qvsim::SimModule& module, const qvsim::SimEntities& entities,
+                      bool child) {
+    qvsim::SimUpgradeOptions upgrade = *options.upgrade;
+    if (child) {
+        upgrade.settings.start = qvsim::SimLoaderStart::Keep;
+        upgrade.settings.rebootDrops = false;
+    }
+    auto entity = upgrade.Install(module, entities);
+    uint8_t address = module.Address();
+    entity->OnReboot([address](const qvsim::SimFlash& flash) {
+        std::printf("reboot %u: flash holds %zu bytes in %zu segments\n", address, flash.Size(),
+                    flash.Segments().size());
+        std::fflush(stdout);
+    });
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -147,10 +169,16 @@ int main(int argc, char** argv) {
     try {
         qvsim::SimDevice device(options.identity);
         auto entities = qvsim::SimEntities::Install(device.Module(), options.settings);
+        if (options.upgrade) {
+            _install_upgrade(options, device.Module(), entities, false);
+        }
         if (!options.children.empty()) {
             auto router = qvsim::SimRouter::Install(device, entities);
             for (const auto& child : options.children) {
-                router->AddChild(child);
+                auto added = router->AddChild(child);
+                if (options.upgrade) {
+                    _install_upgrade(options, *added.module, added.entities, true);
+                }
             }
         }
         std::unique_ptr<qvsim::SimTcpServer> tcp;

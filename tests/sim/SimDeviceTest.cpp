@@ -1,5 +1,7 @@
 #include "SimDevice.h"
 #include "RawClient.h"
+#include "SimEntities.h"
+#include "SimRouter.h"
 #include "SimTcpServer.h"
 
 #include <gtest/gtest.h>
@@ -65,6 +67,20 @@ TEST_F(SimServedDevice, RecordsForceRoutesWithoutAnswering) {
     host.Send(Bytes{0xAF, 1, 1, 0xAF, 1, 0, 0xAD, 0});
     EXPECT_EQ(host.ReadQuiet(), (Bytes{2, 0}));
     EXPECT_EQ(device.Record().forceRoutes, (Bytes{1, 0}));
+}
+
+// A link that starts sends route 1, and a router then forwards to its children until route 0.
+TEST_F(SimServedDevice, ARouterRoutesToTheHostWhileTheForceRouteSaysSo) {
+    auto entities = SimEntities::Install(device.Module());
+    auto router = SimRouter::Install(device, entities);
+    router->AddChild(SimIdentity{.moduleAddress = 10, .serialNumber = 0xC41D});
+    const Bytes echo{10, 2, 23, 7};
+    for (uint8_t route : {1, 0}) {
+        host.Send(Bytes{0xAF, 1, route});
+        host.Send(echo);
+        EXPECT_EQ(host.ReadQuiet(), route ? echo : Bytes{}) << int(route);
+        EXPECT_EQ(router->Routing(), route == 1);
+    }
 }
 
 TEST_F(SimServedDevice, AnswersHostHeartbeatsAndCountsAnswersToItsOwn) {

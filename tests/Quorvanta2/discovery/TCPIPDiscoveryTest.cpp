@@ -6,9 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <future>
 #include <memory>
 #include <set>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -168,4 +173,32 @@ TEST(TCPIPDiscovery, OnlyLoopbackSendsOnTheDefaultInterface) {
     ASSERT_EQ(offers.seen.size(), 1u);
     EXPECT_EQ(offers.seen[0].ip.ipAddress, inet_addr("127.0.0.1"));
     EXPECT_EQ(local.responder.RequestsAnswered(), 1u);
+}
+
+TEST(TCPIPDiscovery, APeerThatNeverFallsSilentCannotHoldTheSearch) {
+    // Junk datagrams at the reply port more often than the quiet time-out would ever expire.
+    std::atomic<bool> flooding{true};
+    std::thread flood([&flooding] {
+        int fd = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(9889);
+        to.sin_addr.s_addr = qvtest::NetnsAddress();
+        const uint8_t junk[3] = {7, 7, 7};
+        while (flooding) {
+            sendto(fd, junk, sizeof(junk), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to));
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+        close(fd);
+    });
+    Offers offers;
+    auto search = std::async(std::launch::async, [&offers] {
+        return aDiscovery_EnumerateModules(TCPIP, Offers::Callback, &offers, 0);
+    });
+    bool ended = search.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+    flooding = false;
+    flood.join();
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(search.get(), 0);
+    EXPECT_TRUE(offers.seen.empty());
 }
