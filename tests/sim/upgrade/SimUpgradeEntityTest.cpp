@@ -178,10 +178,11 @@ TEST_F(SimUpgradeModule, TakesBlockBytesAsOneByteString) {
     EXPECT_EQ(Ask(_join(_join({UP, 0x8A, 0x20}, Bytes(piece.begin() + 24, piece.end())), {0x01})),
               (Bytes{UP, 0xCA, 0}));
     EXPECT_EQ(Ask({UP, 4}), SumReply(piece));
-    EXPECT_EQ(Ask(_join({UP, 0x8A, 0x20}, {7, 0})), (Bytes{UP, 10, 0x80, SIM_ERR_SIZE})) << "past the block";
+    EXPECT_EQ(Ask(_join({UP, 0x8A, 0x20}, {7, 0})), (Bytes{UP, 0xCA, 0x80, SIM_ERR_SIZE}))
+        << "past the block";
 
     upgrade->SetSettings(SimUpgradeSettings{});
-    EXPECT_EQ(Ask({UP, 0x8A, 0x20, 7, 0}), (Bytes{UP, 10, 0x80, SIM_ERR_INVALID_OPTION}))
+    EXPECT_EQ(Ask({UP, 0x8A, 0x20, 7, 0}), (Bytes{UP, 0xCA, 0x80, SIM_ERR_INVALID_OPTION}))
         << "a device without the byte-string form";
 }
 
