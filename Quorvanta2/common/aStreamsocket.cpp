@@ -29,8 +29,10 @@ struct SocketRecord {
     std::atomic<int> descriptor{-1};
     std::atomic<uint32_t> flags{0};
     uint16_t check;
-    // Reader and writer may both notice a lost connection; only one of them may replace the descriptor.
-    std::mutex reconnectLock;
+    // Reader and writer share the descriptor, and either may replace it by reconnecting: every use and
+    // every replacement happens under this lock. The calls made under it do not block, except a
+    // reconnect, which holds it for at most the connect time-out.
+    std::mutex lock;
 };
 
 SocketRecord* _record(void* ref) {
@@ -92,7 +94,7 @@ aErr _applyOptions(int descriptor) {
     return aErrNone;
 }
 
-// Caller holds the reconnect lock.
+// Caller holds the record's lock.
 aErr _connect(SocketRecord* record) {
     _close(record);
     int descriptor = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -112,39 +114,43 @@ aErr _connect(SocketRecord* record) {
     return err;
 }
 
-// Repairs the connection that failed on the given descriptor, unless the other direction already did.
-aErr _reconnect(SocketRecord* record, int failedDescriptor) {
-    std::lock_guard<std::mutex> guard(record->reconnectLock);
-    if (_connected(record) && record->descriptor != failedDescriptor)
-        return aErrNone;
-    record->flags &= ~kFlagConnected;
-    return _connect(record);
-}
-
 aErr _socketGet(uint8_t* byte, void* ref) {
     SocketRecord* record = _record(ref);
     if (record == nullptr)
         return aErrParam;
+    std::lock_guard<std::mutex> guard(record->lock);
     if (!_connected(record))
         return aErrConnection;
-    int descriptor = record->descriptor;
-    ssize_t peeked = recv(descriptor, byte, 1, MSG_PEEK);
+    ssize_t peeked = recv(record->descriptor, byte, 1, MSG_PEEK);
     if (peeked < 0 && _connectionLost(errno)) {
-        aErr err = _reconnect(record, descriptor);
+        aErr err = _connect(record);
         if (err != aErrNone)
             return err;
-        descriptor = record->descriptor;
-        peeked = recv(descriptor, byte, 1, MSG_PEEK);
+        peeked = recv(record->descriptor, byte, 1, MSG_PEEK);
     }
     if (peeked < 0)
         return errno == EAGAIN || errno == EWOULDBLOCK ? aErrNotReady : aErrConnection;
     if (peeked == 0)
         return aErrNotReady;
-    if (recv(descriptor, byte, 1, 0) == 1)
+    if (recv(record->descriptor, byte, 1, 0) == 1)
         return aErrNone;
     if (errno == EAGAIN || errno == EWOULDBLOCK)
         return aErrEOF;
     return _connectionLost(errno) ? aErrNotReady : aErrIO;
+}
+
+// One send attempt: the bytes sent (0 when the socket had no room), or -1 with the write's end result.
+ssize_t _sendOnce(SocketRecord* record, const uint8_t* data, size_t length, aErr* failure) {
+    std::lock_guard<std::mutex> guard(record->lock);
+    ssize_t sent = send(record->descriptor, data, length, MSG_NOSIGNAL);
+    if (sent >= 0 || errno == EAGAIN || errno == EWOULDBLOCK)
+        return sent < 0 ? 0 : sent;
+    if (errno == EPIPE || errno == ECONNRESET || errno == ENOTCONN) {
+        *failure = _connect(record);
+        return *failure == aErrNone ? 0 : -1;
+    }
+    *failure = aErrIO;
+    return -1;
 }
 
 aErr _socketWrite(const uint8_t* data, size_t length, void* ref) {
@@ -157,21 +163,16 @@ aErr _socketWrite(const uint8_t* data, size_t length, void* ref) {
         std::chrono::steady_clock::now() + std::chrono::milliseconds(aSOCKET_WRITE_DEADLINE_MS);
     uint32_t retries = 0;
     while (length > 0) {
-        int descriptor = record->descriptor;
-        ssize_t sent = send(descriptor, data, length, MSG_NOSIGNAL);
+        aErr failure = aErrNone;
+        ssize_t sent = _sendOnce(record, data, length, &failure);
+        if (sent < 0)
+            return failure;
         if (sent > 0) {
             data += sent;
             length -= static_cast<size_t>(sent);
             retries = 1;
-        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            retries++;
-        } else if (errno == EPIPE || errno == ECONNRESET || errno == ENOTCONN) {
-            aErr err = _reconnect(record, descriptor);
-            if (err != aErrNone)
-                return err;
-            retries++;
         } else {
-            return aErrIO;
+            retries++;
         }
         if (length == 0)
             break;
@@ -197,9 +198,14 @@ aErr _socketAwait(uint32_t timeoutMs, void* ref) {
     int ready = poll(&waiting, 1, static_cast<int>(timeoutMs));
     if (ready <= 0)
         return aErrNotReady;
-    uint8_t byte;
-    if ((waiting.revents & POLLIN) == 0 || recv(waiting.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) != 0)
+    if ((waiting.revents & POLLIN) == 0)
         return aErrNone;
+    {
+        std::lock_guard<std::mutex> guard(record->lock);
+        uint8_t byte;
+        if (recv(record->descriptor, &byte, 1, MSG_PEEK | MSG_DONTWAIT) != 0)
+            return aErrNone;
+    }
     auto waited =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     if (waited.count() < timeoutMs)
@@ -234,7 +240,7 @@ aErr aStream_CreateSocket(uint32_t address, uint16_t port, aStream** stream) {
     record->check = kSocketCheck;
     aErr err;
     {
-        std::lock_guard<std::mutex> guard(record->reconnectLock);
+        std::lock_guard<std::mutex> guard(record->lock);
         err = _connect(record);
     }
     if (err == aErrNone)

@@ -52,11 +52,13 @@ bool _bytes_filter(const aPacket* packet, void* reference) {
     if (packet->data[2] & aUEI_INDEX_ERROR) {
         state->index = packet->data[2];
         state->value.byteVal = packet->length > aUEI_HEADER_LENGTH ? packet->data[3] : uint8_t{aErrUnknown};
+        state->continues = 0;
         return true;
     }
     if (packet->length < BYTES_OVERHEAD || aUEI_getBytesSequence(packet) != state->sequence) {
         return false;
     }
+    state->continues = aUEI_getBytesContinue(packet);
     const uint8_t payload = packet->length - BYTES_OVERHEAD;
     if (*state->bytesReceived + payload > state->bytesLength) {
         state->index |= aUEI_INDEX_ERROR;
@@ -66,7 +68,17 @@ bool _bytes_filter(const aPacket* packet, void* reference) {
     std::memcpy(state->value.bytes, packet->data + aUEI_HEADER_LENGTH, payload);
     state->value.bytes += payload;
     *state->bytesReceived += payload;
-    state->sequence = aUEI_getBytesSequence(packet);
+    return true;
+}
+
+// Takes the remaining pieces of a byte string that is not wanted any more, in order.
+bool _discard_filter(const aPacket* packet, void* reference) {
+    uei* state = static_cast<uei*>(reference);
+    if (packet->address != state->address || packet->length < BYTES_OVERHEAD ||
+        packet->data[0] != state->command || packet->data[1] != state->option ||
+        packet->data[2] != state->index || aUEI_getBytesSequence(packet) != state->sequence) {
+        return false;
+    }
     state->continues = aUEI_getBytesContinue(packet);
     return true;
 }
@@ -122,6 +134,17 @@ struct EntityClass::Impl {
         }
         return subindex == nullptr ? entity.setUEI(option, &request)
                                    : entity.setUEI(option, *subindex, &request);
+    }
+
+    // Waits for the pieces of a byte string that follow the one that state last took, until its last.
+    void discardRest(Link& link, const uei& taken) {
+        uei state = _request(taken.address, command, taken.option, index);
+        state.sequence = taken.sequence;
+        do {
+            state.sequence = (state.sequence + 1) & aUEI_BYTES_SEQUENCE_MASK;
+        } while (link.receiveUEI(state.address, command, state.option, index, &state, _discard_filter) ==
+                     aErrNone &&
+                 state.continues);
     }
 
     // Sends the set request (with the subindex when given) and waits for its acknowledgement.
@@ -308,6 +331,8 @@ aErr EntityClass::getUEIBytes(uint8_t option, uint8_t* buffer, size_t bufferLeng
         return aErrResource;
     }
     const uint8_t address = impl->address();
+    // Pieces left over from a string that was not taken whole would be taken for this one's.
+    link->dropMatchingUEIPackets(address, impl->command, option, impl->index);
     aErr result = link->sendUEI(
         _request(address, impl->command, option | aUEI_OPTION_GET, impl->index | aUEI_INDEX_REQUEST));
     if (result != aErrNone) {
@@ -325,6 +350,11 @@ aErr EntityClass::getUEIBytes(uint8_t option, uint8_t* buffer, size_t bufferLeng
             return result;
         }
         if (_is_error_reply(state)) {
+            // The device goes on sending a string that did not fit; its pieces must not be taken
+            // for those of the next one.
+            if (state.continues) {
+                impl->discardRest(*link, state);
+            }
             return state.value.byteVal;
         }
         if (!state.continues) {

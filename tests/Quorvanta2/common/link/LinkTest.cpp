@@ -50,9 +50,14 @@ protected:
         guard.Verify();
     }
 
+    // A link to the device (or to whatever listens on the port); with the device, it returns once the
+    // device has taken the connection, so that what the device sends reaches the link.
     uint32_t connect(uint16_t port = 0) {
         uint32_t id = aLink_CreateTCPIP(LOOPBACK, port != 0 ? port : server->Port());
         links.push_back(id);
+        if (id != 0 && port == 0) {
+            EXPECT_TRUE(deviceSaw([](const qvsim::SimRecord& r) { return r.connectionsOpen > 0; }));
+        }
         return id;
     }
     static aErr send(uint32_t id, uint8_t tag, uint8_t address = 2) {

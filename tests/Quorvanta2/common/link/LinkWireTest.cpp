@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -11,6 +15,8 @@
 #include "ResourceGuard.h"
 #include "aLink.h"
 #include "aLinkManagerInternal.h"
+#include "aLogger.h"
+#include "aPacketDebug.h"
 
 namespace {
 
@@ -149,4 +155,109 @@ TEST_F(LinkWireTest, UnknownLinksAreRefused) {
     EXPECT_EQ(aLink_Destroy(&unknown), aErrParam);
     EXPECT_EQ(unknown, 0u);
     EXPECT_EQ(aLink_Create(nullptr), 0u);
+}
+
+namespace {
+
+struct LogRecord {
+    uint8_t type;
+    std::string bytes;
+    bool operator==(const LogRecord&) const = default;
+    friend void PrintTo(const LogRecord& record, std::ostream* out) {
+        *out << int(record.type) << ":" << testing::PrintToString(record.bytes);
+    }
+};
+
+std::vector<LogRecord> readLog(uint32_t id) {
+    std::vector<LogRecord> records;
+    uint8_t buffer[64];
+    uint8_t type;
+    for (size_t length = sizeof(buffer); aLink_PacketDebug_Read(id, &type, &length, buffer) == aErrNone;
+         length = sizeof(buffer))
+        records.push_back({type, std::string(reinterpret_cast<char*>(buffer), length)});
+    return records;
+}
+
+} // namespace
+
+TEST_F(LinkWireTest, PacketLogRecordsTheTrafficWhileEnabled) {
+    id = aLink_Create(wire.Make());
+    ASSERT_NE(id, 0u);
+    uint8_t type;
+    size_t length = 8;
+    uint8_t buffer[8];
+    EXPECT_EQ(aLink_PacketDebug_Read(id, &type, &length, buffer), aErrNotReady);
+    EXPECT_EQ(aLink_PacketDebug_Disable(id), aErrNotReady);
+    EXPECT_EQ(aLink_PacketDebug_SetLogSize(id, 0x4000001), aErrParam);
+    EXPECT_EQ(aLink_PacketDebug_SetLogSize(id, -5), aErrNone);
+    ASSERT_EQ(aLink_PacketDebug_Enable(id), aErrNone);
+    EXPECT_EQ(sGetLink(id)->packetLog.load()->size, 65536u);
+    EXPECT_EQ(aLink_PacketDebug_SetLogSize(id, 1024), aErrBusy);
+
+    ASSERT_EQ(aLink_PacketDebug_Write(id, aPACKETLOG_TEXT, 6, reinterpret_cast<const uint8_t*>("START")),
+              aErrNone);
+    wire.Feed(std::string("\x04\x01\x17\x04\x02\x00\x00", 7));
+    ASSERT_EQ(aLink_PutPacket(id, packetOf(4, "\x23").get()), aErrNone);
+    EXPECT_TRUE(aPacketPtr(aLink_AwaitPacket(id, 3000)));
+    std::vector<LogRecord> records;
+    eventually([&] {
+        // The start's force route may or may not be written after the log was switched on.
+        for (LogRecord& record : readLog(id)) {
+            if (record.bytes[0] != char(aLINK_FORCE_ROUTE_ADDRESS))
+                records.push_back(record);
+        }
+        return records.size() >= 5;
+    });
+    std::vector<LogRecord> expected = {{3, std::string("START\0", 6)},
+                                       {2, std::string("\x04\x01\x17", 3)},
+                                       {2, std::string("\x04\x02\x00\x00", 4)},
+                                       {1, std::string("\x04\x01\x23", 3)},
+                                       {1, std::string("\x04\x02\x00\x02", 4)}};
+    std::sort(records.begin(), records.end(), [](auto& a, auto& b) { return a.bytes < b.bytes; });
+    std::sort(expected.begin(), expected.end(), [](auto& a, auto& b) { return a.bytes < b.bytes; });
+    EXPECT_EQ(records, expected);
+
+    ASSERT_EQ(aLink_PacketDebug_Disable(id), aErrNone);
+    wire.Feed(std::string("\x04\x01\x18", 3));
+    EXPECT_TRUE(aPacketPtr(aLink_AwaitPacket(id, 3000)));
+    EXPECT_TRUE(readLog(id).empty());
+}
+
+// The logger's thread takes the link's records out and writes one line each.
+TEST_F(LinkWireTest, LoggerWritesTheLinksRecordsToItsFile) {
+    id = aLink_Create(wire.Make());
+    ASSERT_NE(id, 0u);
+    ASSERT_EQ(aLink_PacketDebug_Enable(id), aErrNone);
+    const auto path = std::filesystem::temp_directory_path() / ("qv_packets_" + std::to_string(getpid()));
+    aLogger* logger = aLogger_Create(
+        id,
+        [](aFile* file, uint32_t linkId) {
+            uint8_t bytes[64];
+            uint8_t type;
+            size_t length = sizeof(bytes);
+            if (aLink_PacketDebug_Read(linkId, &type, &length, bytes) != aErrNone) {
+                std::this_thread::sleep_for(5ms);
+                return;
+            }
+            aFile_Printf(file, "%zu %s", length, type == aPACKETLOG_SENT ? ">" : "<");
+            for (size_t i = 0; i < length; i++)
+                aFile_Printf(file, " 0x%X", bytes[i]);
+            aFile_Printf(file, "\n");
+        },
+        path.c_str());
+    ASSERT_NE(logger, nullptr);
+    ASSERT_EQ(aLogger_Enable(logger), aErrNone);
+    wire.Feed(std::string("\x06\x02\x2A\x2B", 4));
+    ASSERT_EQ(aLink_PutPacket(id, packetOf(6, "\x01").get()), aErrNone);
+
+    std::string text;
+    eventually([&] {
+        std::ifstream file(path);
+        text.assign(std::istreambuf_iterator<char>(file), {});
+        return text.find("0x2B\n") != std::string::npos && text.find("> 0x6") != std::string::npos;
+    });
+    EXPECT_EQ(aLogger_Destroy(&logger), aErrNone);
+    EXPECT_NE(text.find("4 < 0x6 0x2 0x2A 0x2B\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("3 > 0x6 0x1 0x1\n"), std::string::npos) << text;
+    std::filesystem::remove(path);
 }

@@ -11,7 +11,7 @@
 // test gave back every one it took (waiting a bounded time for threads that are still finishing).
 class ResourceGuard {
 public:
-    ResourceGuard() : threads_(count("/proc/self/task")), descriptors_(count("/proc/self/fd")) {}
+    ResourceGuard() : threads_(settledThreadCount()), descriptors_(count("/proc/self/fd")) {}
 
     void Verify() const {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
@@ -23,6 +23,12 @@ public:
     }
 
 private:
+    // A sanitizer runtime may start a helper thread of its own along with the process's first thread;
+    // one thread made and joined here lets it start before the count is taken.
+    static size_t settledThreadCount() {
+        std::thread([] {}).join();
+        return count("/proc/self/task");
+    }
     static size_t count(const char* directory) {
         size_t entries = 0;
         for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(directory))

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "LoopbackPeer.h"
+#include "ResourceGuard.h"
 #include "aStream.h"
 #include "aStreamsocket.h"
 #include "unix_streamserial.h"
@@ -41,9 +42,16 @@ long msSince(Clock::time_point start) {
     return long(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
+// Every socket test must give back its descriptors.
+class SocketStream : public ::testing::Test {
+protected:
+    void TearDown() override { guard.Verify(); }
+    ResourceGuard guard;
+};
+
 } // namespace
 
-TEST(SocketStream, ConnectingWhereNobodyListensGivesNoStream) {
+TEST_F(SocketStream, ConnectingWhereNobodyListensGivesNoStream) {
     uint16_t closedPort;
     {
         LoopbackPeer gone;
@@ -54,7 +62,7 @@ TEST(SocketStream, ConnectingWhereNobodyListensGivesNoStream) {
     EXPECT_EQ(stream, nullptr);
 }
 
-TEST(SocketStream, CarriesBytesBothWaysAndWaitsForInput) {
+TEST_F(SocketStream, CarriesBytesBothWaysAndWaitsForInput) {
     LoopbackPeer device;
     aStream* stream = nullptr;
     ASSERT_EQ(aStream_CreateSocket(htonl(INADDR_LOOPBACK), device.port, &stream), aErrNone);
@@ -81,7 +89,7 @@ TEST(SocketStream, CarriesBytesBothWaysAndWaitsForInput) {
     EXPECT_EQ(aStream_Destroy(&stream), aErrNone);
 }
 
-TEST(SocketStream, WriteToAPeerThatStopsReadingGivesUp) {
+TEST_F(SocketStream, WriteToAPeerThatStopsReadingGivesUp) {
     LoopbackPeer device;
     aStream* stream = nullptr;
     ASSERT_EQ(aStream_CreateSocket(htonl(INADDR_LOOPBACK), device.port, &stream), aErrNone);
@@ -91,7 +99,7 @@ TEST(SocketStream, WriteToAPeerThatStopsReadingGivesUp) {
     aStream_Destroy(&stream);
 }
 
-TEST(SocketStream, ReconnectsAfterTheConnectionIsReset) {
+TEST_F(SocketStream, ReconnectsAfterTheConnectionIsReset) {
     LoopbackPeer device;
     aStream* stream = nullptr;
     ASSERT_EQ(aStream_CreateSocket(htonl(INADDR_LOOPBACK), device.port, &stream), aErrNone);
@@ -117,8 +125,10 @@ protected:
         aStream_Destroy(&stream);
         close(slave);
         close(master);
+        guard.Verify();
     }
 
+    ResourceGuard guard;
     int master = -1;
     int slave = -1;
     char name[256] = {};
