@@ -48,6 +48,25 @@ int _get_build(UpdaterDisplayInterface& display, Updater& updater, Parameters& p
     return EXIT_SUCCESS;
 }
 
+// -D: the modules behind a router, or the devices on one transport (USB when none was given).
+int _discover(UpdaterDisplayInterface& display, Updater& updater, const Parameters& parameters) {
+    linkType type = parameters.transportGiven && parameters.transport != TRANSPORT_RECOVER
+                        ? static_cast<linkType>(parameters.transport)
+                        : INVALID;
+    if (parameters.routerSerialNumber != 0) {
+        display.message(Level::INFO, "Searching for Quorvanta Network devices connected to %08X",
+                        parameters.routerSerialNumber);
+        _display_device_list(display, updater.Discover_QVNetwork_Devices(parameters.routerSerialNumber, type),
+                             type);
+        return EXIT_SUCCESS;
+    }
+    display.message(Level::INFO, "Searching for Quorvanta devices");
+    if (type == INVALID)
+        type = USB;
+    _display_device_list(display, updater.Discover_Devices(type), type);
+    return EXIT_SUCCESS;
+}
+
 int _list_builds(UpdaterDisplayInterface& display, Updater& updater, const Parameters& parameters) {
     if (!_has_device(display, parameters, "List Builds"))
         return EXIT_FAILURE;
@@ -94,7 +113,7 @@ int _run_commands(UpdaterDisplayInterface& display, Updater& updater, Parameters
         status = _get_build(display, updater, parameters);
     }
     if (commands.IsSet(DISCOVER))
-        return _unavailable(display, "-D");
+        return _discover(display, updater, parameters);
     if (commands.IsSet(UPDATE)) {
         if (parameters.transport != TRANSPORT_RECOVER && parameters.serialNumber == 0) {
             display.message(Level::ERROR, "Must specify the specific device to be updated");

@@ -6,6 +6,10 @@ Updater::Updater(const std::string& serverUrl, const std::string& storeDirectory
                  UpdaterDisplayInterface& display)
     : serverUrl(serverUrl), storeDirectory(storeDirectory), display(display) {}
 
+void Updater::Set_UEIBytes_Load(bool flag) {
+    useUEIBytes = flag;
+}
+
 std::unique_ptr<UpdaterStore> Updater::_createUpdaterStore(UpdaterDisplayInterface& display,
                                                            const std::string& storeDirectory,
                                                            const char* caller) {

@@ -2,6 +2,7 @@
 #define UPDATER_UPDATER_H
 
 #include "BirdFile.h"
+#include "DeviceInfo.h"
 #include "Fingerprint.h"
 #include "UpdateServerRequest.h"
 #include "UpdaterDisplayInterface.h"
@@ -11,6 +12,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
+
+namespace Korvalen::Quorvanta {
+class Module;
+}
 
 // The operations behind the commands. An Updater keeps only the server URL, the store directory and the
 // display; every operation opens what it needs (store, BIRD files, devices) for its own duration and
@@ -26,6 +32,16 @@ public:
 
     Updater(const std::string& serverUrl, const std::string& storeDirectory,
             UpdaterDisplayInterface& display);
+
+    // Whether firmware goes to the device as UEI byte strings (faster) rather than packet by packet.
+    void Set_UEIBytes_Load(bool flag);
+
+    // The devices reachable over the transport (INVALID: USB, then TCP/IP), each read for its version,
+    // build and name; a device that could not be read carries the error of the failed step.
+    std::vector<DeviceInfo> Discover_Devices(linkType type);
+    // The modules on the I2C network behind a router (type INVALID: wherever the router is seen).
+    // Empty when the router cannot be found, connected or asked to route to this host.
+    std::vector<DeviceInfo> Discover_QVNetwork_Devices(uint32_t router, linkType type);
 
     // Downloads a build (decimal text; empty for the server's current build) into the device's store
     // directory and records it as the latest download. Returns the build stored, or 0 on failure.
@@ -47,6 +63,18 @@ public:
                        uint32_t build, bool downloadMissing);
 
 private:
+    // Discovery callbacks: take every device into a list of DeviceInfo; stop at a wanted serial number.
+    static uint8_t _discovered_device(const linkSpec* spec, bool* take, void* list);
+    static uint8_t _discovered_link(const linkSpec* spec, bool* take, void* search);
+    // The transport through which the device is seen (USB first), INVALID when it is not seen.
+    static linkType _discover_link_type(uint32_t serial);
+    // Reading a connected device: 0 for a build number that could not be read.
+    static uint32_t _get_build_number(Korvalen::Quorvanta::Module& module);
+    static aErr _get_version(Korvalen::Quorvanta::Module& module, DeviceInfo& info);
+    static aErr _get_device_name(Korvalen::Quorvanta::Module& module, DeviceInfo& info);
+    // Every device is opened directly, never through a sharing server.
+    static aErr _disableEther(Korvalen::Quorvanta::Module& module, UpdaterDisplayInterface& display);
+
     bool _valid_build(uint32_t serial, uint32_t build, const std::string& url);
     static std::unique_ptr<UpdaterStore> _createUpdaterStore(UpdaterDisplayInterface& display,
                                                              const std::string& storeDirectory,
@@ -55,6 +83,7 @@ private:
     std::string serverUrl;
     std::string storeDirectory;
     UpdaterDisplayInterface& display;
+    bool useUEIBytes = false;
 };
 
 #endif

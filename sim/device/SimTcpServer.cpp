@@ -89,24 +89,24 @@ private:
     std::atomic<bool> done_{false};
 };
 
-SimTcpServer::SimTcpServer(SimDevice& device, uint16_t port) : device_(device) {
+SimTcpServer::SimTcpServer(SimDevice& device, uint16_t port, const std::string& address) : device_(device) {
     listener_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (listener_.Get() < 0) {
         throw std::runtime_error("socket failed");
     }
     int on = 1;
     ::setsockopt(listener_.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(listener_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(port);
+    if (::inet_pton(AF_INET, address.c_str(), &local.sin_addr) != 1 ||
+        ::bind(listener_.Get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
         ::listen(listener_.Get(), 8) != 0) {
-        throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(port));
+        throw std::runtime_error("cannot listen on " + address + ":" + std::to_string(port));
     }
-    socklen_t length = sizeof address;
-    ::getsockname(listener_.Get(), reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+    socklen_t length = sizeof local;
+    ::getsockname(listener_.Get(), reinterpret_cast<sockaddr*>(&local), &length);
+    port_ = ntohs(local.sin_port);
     acceptor_ = std::thread([this] { AcceptLoop(); });
 }
 

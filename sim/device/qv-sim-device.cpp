@@ -185,7 +185,11 @@ int main(int argc, char** argv) {
         std::unique_ptr<qvsim::SimPty> pty;
         std::unique_ptr<qvsim::SimDiscoveryResponder> discovery;
         if (options.tcpPort) {
-            tcp = std::make_unique<qvsim::SimTcpServer>(device, *options.tcpPort);
+            // A discovered device is reached at the interface address it answers discovery on.
+            tcp = options.discoveryInterface.empty()
+                      ? std::make_unique<qvsim::SimTcpServer>(device, *options.tcpPort)
+                      : std::make_unique<qvsim::SimTcpServer>(device, *options.tcpPort,
+                                                              options.discoveryInterface);
             std::printf("tcp %u\n", tcp->Port());
             // Answering before the port file appears, so whoever waits for it can discover at once.
             if (!options.discoveryInterface.empty()) {

@@ -1,3 +1,4 @@
+#include "RecordingDisplay.h"
 #include "ResultPrinters.h"
 
 #include <gtest/gtest.h>
@@ -7,16 +8,6 @@
 #include <vector>
 
 namespace {
-
-class RecordingDisplay : public UpdaterDisplayInterface {
-public:
-    void display_progress(bool) override {}
-    void update_progress(double, const char*) override {}
-    void update_spinner(bool, const char*) override {}
-    void info_message(const char* text) override { lines.push_back(text); }
-    void error_message(const char* text) override { lines.push_back(std::string("ERROR ") + text); }
-    std::vector<std::string> lines;
-};
 
 const std::string USB_HEADER =
     "    Device    Module   Router  Model          Firmware Version (Build)    Device Name";
@@ -86,7 +77,8 @@ TEST(DeviceListPrinterTest, RowsFollowEachDevicesOwnLinkType) {
         SCOPED_TRACE(c.name);
         RecordingDisplay display;
         _display_device_list(display, c.devices, c.table);
-        EXPECT_EQ(display.lines, c.expected);
+        EXPECT_EQ(display.infos, c.expected);
+        EXPECT_TRUE(display.errors.empty());
     }
 }
 
@@ -100,8 +92,8 @@ TEST(DeviceListPrinterTest, LongestAddressAndNumbersKeepTheirColumns) {
     device.deviceName.clear();
     RecordingDisplay display;
     _display_device_list(display, {device}, TCPIP);
-    ASSERT_EQ(display.lines.size(), 3u);
-    EXPECT_EQ(display.lines[2], "    FFFFFFFF  FE       1E      Unknown      255.10.7 (4294967295)        "
+    ASSERT_EQ(display.infos.size(), 3u);
+    EXPECT_EQ(display.infos[2], "    FFFFFFFF  FE       1E      Unknown      255.10.7 (4294967295)        "
                                 "[255.255.255.255]  ");
 }
 
