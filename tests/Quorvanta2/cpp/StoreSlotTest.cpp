@@ -57,12 +57,15 @@ TEST_F(ConnectedModule, StoreSlotRefusals) {
         aErr expected;
     } cases[] = {
         {"size of an unknown slot", [&] { return link().storeSlotSize(2, 1, 0, &value); }, aErrIndexRange},
-        {"capacity of an unknown slot", [&] { return link().storeSlotCapacity(2, 0, 9, &value); }, aErrIndexRange},
-        {"load into an unknown slot", [&] { return link().loadStoreSlot(2, 1, 0, data.data(), 30); }, aErrMedia},
+        {"capacity of an unknown slot", [&] { return link().storeSlotCapacity(2, 0, 9, &value); },
+         aErrIndexRange},
+        {"load into an unknown slot", [&] { return link().loadStoreSlot(2, 1, 0, data.data(), 30); },
+         aErrMedia},
         {"unload from an unknown slot",
-         [&] { return link().unloadStoreSlot(2, 1, 0, buffer.data(), buffer.size(), &value); }, aErrIndexRange},
-        {"load past the capacity", [&] { return link().loadStoreSlot(2, 0, 2, tooMuch.data(), tooMuch.size()); },
-         aErrOverrun},
+         [&] { return link().unloadStoreSlot(2, 1, 0, buffer.data(), buffer.size(), &value); },
+         aErrIndexRange},
+        {"load past the capacity",
+         [&] { return link().loadStoreSlot(2, 0, 2, tooMuch.data(), tooMuch.size()); }, aErrOverrun},
         {"empty load", [&] { return link().loadStoreSlot(2, 0, 3, nullptr, 0); }, aErrNone},
         {"unload of an empty slot",
          [&] { return link().unloadStoreSlot(2, 0, 3, buffer.data(), buffer.size(), &value); }, aErrNone},
@@ -106,7 +109,8 @@ TEST_F(ConnectedModule, FactoryDataRoundTrip) {
     for (const auto& packet : served.Received(94)) {
         packets.emplace_back(packet[1], packet.size());
     }
-    EXPECT_EQ(packets, (std::vector<std::pair<uint8_t, size_t>>{{0x53, 28}, {0x13, 28}, {0x13, 10}, {0x20, 4}}));
+    EXPECT_EQ(packets,
+              (std::vector<std::pair<uint8_t, size_t>>{{0x53, 28}, {0x13, 28}, {0x13, 10}, {0x20, 4}}));
     EXPECT_EQ(served.Received(94).back(), (Bytes{94, 0x20, 0, 60}));
 
     Bytes back(61);
@@ -140,7 +144,8 @@ TEST_F(ConnectedModule, FactoryDataRefusals) {
     served.device.RegisterCommand(94, [](const qvsim::SimPacket& request, qvsim::SimReplies& out) {
         out.Add({94, static_cast<uint8_t>((request.data[1] & 0x0F) | 0x80), aErrBusy});
     });
-    EXPECT_EQ(link().getFactoryData(2, 1, buffer.data(), 2, &unloaded), aErrBusy) << "the refusal, not the room";
+    EXPECT_EQ(link().getFactoryData(2, 1, buffer.data(), 2, &unloaded), aErrBusy)
+        << "the refusal, not the room";
     EXPECT_EQ(unloaded, 99u);
 
     served.device.Faults().DropRepliesTo(94);
