@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "aError.h"
-#include "aLinkSpec.h"
+#include "discover.h"
 #include "aMutex.h"
 #include "aPacket.h"
 #include "aStream.h"

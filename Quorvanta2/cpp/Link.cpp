@@ -5,6 +5,7 @@
 #include "aLink.h"
 #include "aTime.h"
 
+#include <cstring>
 #include <mutex>
 
 namespace Korvalen {
@@ -170,9 +171,13 @@ aErr Link::Impl::connectSequence() {
         case TCPIP:
             created = aLink_CreateTCPIP(spec.ip.ipAddress, static_cast<uint16_t>(spec.ip.ipPort));
             break;
-        case SERIAL:
-            created = aLink_CreateSerial(spec.serialNumber, spec.serial.portName, spec.serial.baudRate);
+        case SERIAL: {
+            // Specifiers also come from the network: the port name may lack its terminator.
+            char port[sizeof spec.serial.portName + 1] = {};
+            std::memcpy(port, spec.serial.portName, sizeof spec.serial.portName);
+            created = aLink_CreateSerial(spec.serialNumber, port, spec.serial.baudRate);
             break;
+        }
         default:
             result = aErrMode;
             break;
@@ -231,6 +236,10 @@ aErr Link::discoverAndConnect(linkType type, uint32_t serialNumber, uint8_t mode
 aErr Link::connectThroughLinkModule(Link& other) {
     if (other.impl->linkId == 0) {
         return aErrInitialization;
+    }
+    // A held id would be lost, and its user with it.
+    if (impl->linkId != 0) {
+        return aErrConnection;
     }
     // The engine hands out the other link's connection again, one more user, for the same device.
     return impl->connectSequence();

@@ -73,7 +73,8 @@ public:
     // Finds the device by discovery (serial number 0: the first one of that model, model 0: any) and
     // connects; USB and aEther fall back to each other when the configuration allows.
     aErr discoverAndConnect(linkType type, uint32_t serialNumber, uint8_t model);
-    // Shares the connection of another Link; the specifier must be set beforehand.
+    // Shares the connection of another Link; the specifier must be set beforehand. aErrConnection
+    // while this link holds an id of its own.
     aErr connectThroughLinkModule(Link& other);
     // True when a link id is held and the link runs.
     bool isConnected() const;

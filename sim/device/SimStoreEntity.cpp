@@ -93,7 +93,7 @@ void SimStoreEntity::HandleSlotRequest(const uint8_t* data, SimReplies& replies)
         while (handles_.count(handle) != 0) {
             ++handle;
         }
-        handles_[handle] = {data[2], data[3], data[1] == OP_OPEN_WRITE, 0, {}};
+        handles_[handle] = {data[2], data[3], data[1] == OP_OPEN_WRITE, false, 0, {}};
         return replies.Add(_slot_reply(data, {handle}));
     }
     }
@@ -128,6 +128,7 @@ void SimStoreEntity::HandleHandleRequest(const SimPacket& packet, SimReplies& re
             return refuse(SIM_ERR_SHORT_COMMAND);
         }
         if (handle.written.size() + bytes.size() > slot.capacity) {
+            handle.spoiled = true;
             return refuse(SIM_ERR_OVERRUN);
         }
         handle.written.insert(handle.written.end(), bytes.begin(), bytes.end());
@@ -135,7 +136,7 @@ void SimStoreEntity::HandleHandleRequest(const SimPacket& packet, SimReplies& re
         return replies.Add({COMMAND, OP_WRITE, number, sum});
     }
     default:
-        if (handle.writing) {
+        if (handle.writing && !handle.spoiled) {
             slot.contents = handle.written;
         }
         handles_.erase(found);

@@ -14,7 +14,8 @@ namespace qvsim {
 // The store-slot command (4) of a module: numbered stores of numbered slots, each holding a byte
 // string up to its capacity. A slot opened for writing is replaced by what was written when it is
 // closed. Refusals: an unknown store or slot (index range), no free handle (resource), an unknown
-// handle or one opened the other way (mode), a write past the capacity (overrun).
+// handle or one opened the other way (mode), a write past the capacity (overrun), which also keeps
+// the slot as it was when it is closed.
 class SimStoreEntity {
 public:
     static constexpr uint8_t COMMAND = 4;
@@ -36,6 +37,8 @@ private:
         uint8_t store = 0;
         uint8_t slot = 0;
         bool writing = false;
+        // A refused write spoils the whole load: closing then keeps the slot as it was.
+        bool spoiled = false;
         size_t position = 0;
         std::vector<uint8_t> written;
     };

@@ -211,6 +211,7 @@ TEST_F(DirectLink, SharedConnectionLastsUntilItsLastUserLeaves) {
     uint8_t address = 0;
     ASSERT_EQ(other.getModuleAddress(&address), aErrNone);
     EXPECT_EQ(served.device.Record().connectionsOpened, 1u) << "one engine connection for both";
+    EXPECT_EQ(other.connectThroughLinkModule(link), aErrConnection) << "holds an id already";
 
     link.disconnect();
     EXPECT_TRUE(other.isConnected());
