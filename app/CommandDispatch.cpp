@@ -94,6 +94,21 @@ int _get_jwt(UpdaterDisplayInterface& display, Updater& updater, const Parameter
     return EXIT_SUCCESS;
 }
 
+// -U installs exactly the build named by -b or fetched by -G; without one the updater chooses.
+int _update(UpdaterDisplayInterface& display, Updater& updater, const Parameters& parameters) {
+    updater.Set_UEIBytes_Load(parameters.useUEIBytes);
+    if (parameters.transport == TRANSPORT_RECOVER)
+        return _unavailable(display, "-U -t RECOVER");
+    if (parameters.serialNumber == 0) {
+        display.message(Level::ERROR, "Must specify the specific device to be updated");
+        return EXIT_FAILURE;
+    }
+    uint32_t build = _get_int_arg(parameters.build.c_str());
+    bool updated = updater.Update_Firmware(parameters.serialNumber, build, parameters.birdFile, 0,
+                                           parameters.routerSerialNumber, parameters.override);
+    return updated ? EXIT_SUCCESS : EXIT_FAILURE;
+}
+
 int _run_commands(UpdaterDisplayInterface& display, Updater& updater, Parameters& parameters) {
     const CommandsClass& commands = parameters.commands;
     int status = EXIT_SUCCESS;
@@ -114,13 +129,8 @@ int _run_commands(UpdaterDisplayInterface& display, Updater& updater, Parameters
     }
     if (commands.IsSet(DISCOVER))
         return _discover(display, updater, parameters);
-    if (commands.IsSet(UPDATE)) {
-        if (parameters.transport != TRANSPORT_RECOVER && parameters.serialNumber == 0) {
-            display.message(Level::ERROR, "Must specify the specific device to be updated");
-            return EXIT_FAILURE;
-        }
-        return _unavailable(display, "-U");
-    }
+    if (commands.IsSet(UPDATE))
+        return _update(display, updater, parameters);
     if (commands.IsSet(LIST_BUILDS))
         return _list_builds(display, updater, parameters);
     if (commands.IsSet(LIST_LOCAL_BUILDS))

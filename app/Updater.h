@@ -29,6 +29,12 @@ public:
     static constexpr const char* BIRD_FILE_EXTENSION = ".bird";
     static constexpr const char* KEY_LATEST_DOWNLOAD = "LATEST_DOWNLOAD";
     static constexpr const char* KEY_LAST_DOWNLOAD_DATE = "LAST_DOWNLOAD_DATE";
+    static constexpr const char* KEY_LATEST_TRANSFER = "LATEST_TRANSFER";
+    static constexpr const char* KEY_LAST_TRANSFER_DATE = "LAST_TRANSFER_DATE";
+    // Searches for a device that restarted into its loader, one second apart.
+    static constexpr unsigned CONNECT_ATTEMPTS = 15;
+    // Attempts per firmware block.
+    static constexpr unsigned BLOCK_RETRIES = 5;
 
     Updater(const std::string& serverUrl, const std::string& storeDirectory,
             UpdaterDisplayInterface& display);
@@ -57,6 +63,13 @@ public:
     // The device's feature token; none when the server could not give one.
     std::optional<std::string> Get_JWT(uint32_t serial);
 
+    // Installs a BIRD file on a running device: the file at birdFile, or else the stored build (0: the
+    // server's current build when stored, else the latest download, else the latest installation). The
+    // device is reached directly, or through the router with that serial number (moduleAddress 0: found
+    // on the router's network). Records the installation in the device's settings; false on failure.
+    bool Update_Firmware(uint32_t serial, uint32_t build, const std::string& birdFile, uint8_t moduleAddress,
+                         uint32_t router, bool override);
+
     // The BIRD file at birdFile, or else the stored file of the build, downloaded first when it is
     // missing and downloadMissing is set. Throws std::runtime_error when no file can be read.
     BirdFile load_bird(const std::string& action, const std::string& birdFile, uint32_t serial,
@@ -75,6 +88,18 @@ private:
     // Every device is opened directly, never through a sharing server.
     static aErr _disableEther(Korvalen::Quorvanta::Module& module, UpdaterDisplayInterface& display);
 
+    // Firmware update: the build to install when none was named, and the stages of the installation.
+    uint32_t _select_build(UpdaterStoreItem& device, uint32_t serial);
+    static bool _validate_birdfile(UpdaterDisplayInterface& display, const BirdFile& file,
+                                   Korvalen::Quorvanta::Module& module, uint32_t serial);
+    static aErr _transfer_loader(UpdaterDisplayInterface& display, Korvalen::Quorvanta::Module& module,
+                                 BirdFile& file);
+    static void _reconnect_after_loader(Korvalen::Quorvanta::Module& module, linkType transport,
+                                        uint32_t serial);
+    static aErr _transfer_firmware(UpdaterDisplayInterface& display, Korvalen::Quorvanta::Module& module,
+                                   BirdFile& file, bool routed, bool useUEIBytes);
+    // The leading decimal number of a build text; 0 (logged) when there is none.
+    static uint32_t _number_or_zero(const std::string& text);
     bool _valid_build(uint32_t serial, uint32_t build, const std::string& url);
     static std::unique_ptr<UpdaterStore> _createUpdaterStore(UpdaterDisplayInterface& display,
                                                              const std::string& storeDirectory,

@@ -28,13 +28,6 @@ std::optional<uint32_t> _leading_number(const std::string& text) {
     return value;
 }
 
-uint32_t _number_or_zero(const std::string& text) {
-    std::optional<uint32_t> value = _leading_number(text);
-    if (!value)
-        Log::log(DEBUG_Updater, "Error: Could not convert %s to int.\n", text.c_str());
-    return value.value_or(0);
-}
-
 bool _server_answers(UpdaterDisplayInterface& display, const std::string& url) {
     if (UpdateServerRequest::ping(url))
         return true;
@@ -122,6 +115,13 @@ std::string _stored_version(const std::string& path) {
 }
 
 } // namespace
+
+uint32_t Updater::_number_or_zero(const std::string& text) {
+    std::optional<uint32_t> value = _leading_number(text);
+    if (!value)
+        Log::log(DEBUG_Updater, "Error: Could not convert %s to int.\n", text.c_str());
+    return value.value_or(0);
+}
 
 uint32_t Updater::Download_Firmware(uint32_t serial, const std::string& build, bool override,
                                     bool noCalibration) {

@@ -77,8 +77,8 @@ void SimUpgradeEntity::OnReboot(std::function<void(const SimFlash&)> listener) {
     rebootListener_ = std::move(listener);
 }
 
-bool SimUpgradeEntity::Consume(unsigned& count) {
-    if (count == 0) {
+bool SimUpgradeEntity::Consume(unsigned& count) const {
+    if (count == 0 || (faults_.firmwareOnly && phase_ != Phase::Loader)) {
         return false;
     }
     if (count != SimUpgradeFaults::ALWAYS) {
@@ -96,9 +96,10 @@ void SimUpgradeEntity::Handle(const SimPacket& packet, SimReplies& replies) {
         return HandleUei(packet, replies);
     }
     // The step runs in full even when its answer is to be lost; only the replies are held back.
+    bool silent = Consume(faults_.silent[packet.data[1]]);
     SimReplies answer(replies.Address());
     HandleStep(packet, answer);
-    if (!Consume(faults_.silent[packet.data[1]])) {
+    if (!silent) {
         for (const auto& reply : answer.Packets()) {
             replies.AddPacket(reply);
         }

@@ -33,6 +33,7 @@ struct SimUpgradeFaults {
     unsigned wrongSums = 0;             // the sum reply is off by one
     unsigned shortAcks = 0;             // a data piece is acknowledged one byte short and not kept
     std::map<uint8_t, unsigned> silent; // by step: the request is carried out but not answered
+    bool firmwareOnly = false;          // the faults spare everything before the loader runs
 };
 
 // What the entity has been through.
@@ -100,7 +101,8 @@ private:
     size_t Capacity() const;
     // Takes bytes into the prepared block, all or none; false when they do not fit.
     bool Accept(const std::vector<uint8_t>& bytes);
-    static bool Consume(unsigned& count);
+    // Uses up one happening of a fault, where the faults apply.
+    bool Consume(unsigned& count) const;
 
     mutable std::mutex mutex_;
     SimUpgradeSettings settings_;

@@ -82,6 +82,8 @@ SimUpgradeOptions SimUpgradeOptions::Parse(const std::string& text) {
         }
         if (name == "uei" && !given) {
             options.settings.ueiData = true;
+        } else if (name == "firmware-only" && !given) {
+            options.faults.firmwareOnly = true;
         } else if (name == "pooled" && !given) {
             options.pooled = true;
         } else if (name == "block" && given) {

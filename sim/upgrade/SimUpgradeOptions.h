@@ -21,8 +21,9 @@ struct SimUpgradeOptions {
     static constexpr uint32_t POOLED_PACKETS_FEATURE = 0x80000000;
 
     // A comma-separated list of: on | block=N | start=keep|restart|silent | reboot=drop|keep | uei | pooled
-    // | wrong-sum[=N] | short-ack[=N] | silent=STEP[:N] | report-serial=HEX | report-model=N, where STEP is
-    // init, data, load, prepare, sum, write or reboot and a fault without a count happens every time.
+    // | wrong-sum[=N] | short-ack[=N] | silent=STEP[:N] | firmware-only | report-serial=HEX | report-model=N,
+    // where STEP is init, data, load, prepare, sum, write or reboot, a fault without a count happens every
+    // time, and firmware-only keeps the faults away from the loader's own transfer.
     // Throws std::invalid_argument.
     static SimUpgradeOptions Parse(const std::string& text);
 

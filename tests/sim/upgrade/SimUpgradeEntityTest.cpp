@@ -166,6 +166,17 @@ TEST_F(SimUpgradeModule, FaultsSpoilAnswersNotState) {
     EXPECT_EQ(Ask({UP, 4}), SumReply(bytes)) << "the fault was used up";
 }
 
+TEST_F(SimUpgradeModule, FaultsForTheFirmwareSpareTheLoader) {
+    SimUpgradeFaults faults;
+    faults.wrongSums = SimUpgradeFaults::ALWAYS;
+    faults.firmwareOnly = true;
+    upgrade->SetFaults(faults);
+    LoadLoader(_pattern(10, 1), 0x100);
+    Prepare(0x400);
+    SendPieces({4});
+    EXPECT_EQ(Ask({UP, 4}), _join({UP, 7, 0}, _be32(5)));
+}
+
 TEST_F(SimUpgradeModule, TakesBlockBytesAsOneByteString) {
     EXPECT_EQ(Ask({73, 1, UP, 10, 0, 0x80}), (Bytes{73, 1, UP, 10, 0, 0})) << "declared to the host";
     LoadLoader({1}, 0);

@@ -7,9 +7,10 @@ using namespace qvsim;
 using Bytes = std::vector<uint8_t>;
 
 TEST(SimUpgradeOptions, ParsesItemsAndRefusesOthers) {
-    SimUpgradeOptions options = SimUpgradeOptions::Parse(
-        "block=256,start=silent,reboot=keep,uei,pooled,wrong-sum=2,short-ack,silent=load:1,silent=sum,"
-        "report-serial=CAFE0001,report-model=4");
+    SimUpgradeOptions options =
+        SimUpgradeOptions::Parse("block=256,start=silent,reboot=keep,uei,pooled,wrong-sum=2,short-ack,silent="
+                                 "load:1,silent=sum,firmware-only,"
+                                 "report-serial=CAFE0001,report-model=4");
     EXPECT_EQ(options.settings.blockSize, 256);
     EXPECT_EQ(options.settings.start, SimLoaderStart::Silent);
     EXPECT_FALSE(options.settings.rebootDrops);
@@ -18,6 +19,7 @@ TEST(SimUpgradeOptions, ParsesItemsAndRefusesOthers) {
     EXPECT_EQ(options.faults.wrongSums, 2u);
     EXPECT_EQ(options.faults.shortAcks, SimUpgradeFaults::ALWAYS);
     EXPECT_EQ(options.faults.silent, (std::map<uint8_t, unsigned>{{2, 1}, {4, SimUpgradeFaults::ALWAYS}}));
+    EXPECT_TRUE(options.faults.firmwareOnly);
     EXPECT_EQ(options.reportSerial, 0xCAFE0001u);
     EXPECT_EQ(options.reportModel, 4);
     EXPECT_EQ(SimUpgradeOptions::Parse("on").settings.blockSize, SimUpgradeSettings{}.blockSize);
