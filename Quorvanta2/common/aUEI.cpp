@@ -97,3 +97,17 @@ aErr aUEI_SendBytes(uint8_t address, uint8_t command, uint8_t option, uint8_t in
     }
     return result;
 }
+
+aUEI_ReplyMatch aUEI_MatchReply(const aPacket* packet, uei* state) {
+    if (!aVALIDPACKET(packet) || state == nullptr || packet->address != state->address ||
+        packet->length < aUEI_HEADER_LENGTH || packet->data[0] != state->command ||
+        packet->data[1] != state->option || (packet->data[2] & aUEI_INDEX_MASK) != state->index) {
+        return aUEI_REPLY_OTHER;
+    }
+    if ((packet->data[2] & aUEI_INDEX_ERROR) == 0) {
+        return aUEI_REPLY_VALUE;
+    }
+    state->index = packet->data[2];
+    state->value.byteVal = packet->length > aUEI_HEADER_LENGTH ? packet->data[3] : uint8_t{aErrUnknown};
+    return aUEI_REPLY_ERROR;
+}

@@ -75,6 +75,16 @@ bool aUEI_isUEIPayload(const aPacket* packet);
 // True for a value the device sends on its own.
 bool aUEI_isStreamPacket(const aPacket* packet);
 
+// How a packet stands to the UEI exchange that state describes (address, command, option, index bits).
+typedef enum aUEI_ReplyMatch {
+    aUEI_REPLY_OTHER = 0, // another exchange's packet
+    aUEI_REPLY_ERROR = 1, // the device refused: state's index carries the error flag, its value the code
+    aUEI_REPLY_VALUE = 2, // a reply whose value the caller reads
+} aUEI_ReplyMatch;
+
+// Matches a reply to its request; an error reply without a code byte reports aErrUnknown.
+aUEI_ReplyMatch aUEI_MatchReply(const aPacket* packet, uei* state);
+
 // Receives each packet of a bytes-form transfer; the packet stays the sender's.
 typedef aErr (*aUEI_PacketSink)(const aPacket* packet, void* ref);
 

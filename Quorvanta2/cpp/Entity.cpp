@@ -44,16 +44,14 @@ bool _is_error_reply(const uei& reply) {
 // Takes the pieces of a byte string in order into the buffer the state describes (see getUEIBytes).
 bool _bytes_filter(const aPacket* packet, void* reference) {
     uei* state = static_cast<uei*>(reference);
-    if (packet->address != state->address || packet->length < aUEI_HEADER_LENGTH ||
-        packet->data[0] != state->command || packet->data[1] != state->option ||
-        (packet->data[2] & aUEI_INDEX_MASK) != state->index) {
+    switch (aUEI_MatchReply(packet, state)) {
+    case aUEI_REPLY_OTHER:
         return false;
-    }
-    if (packet->data[2] & aUEI_INDEX_ERROR) {
-        state->index = packet->data[2];
-        state->value.byteVal = packet->length > aUEI_HEADER_LENGTH ? packet->data[3] : uint8_t{aErrUnknown};
+    case aUEI_REPLY_ERROR:
         state->continues = 0;
         return true;
+    case aUEI_REPLY_VALUE:
+        break;
     }
     if (packet->length < BYTES_OVERHEAD || aUEI_getBytesSequence(packet) != state->sequence) {
         return false;

@@ -99,15 +99,9 @@ aErr Link::sendUEI(const uei& request, uint8_t subindex) {
 
 bool Link::ueiFilter(const aPacket* packet, void* reference) {
     uei* state = static_cast<uei*>(reference);
-    if (packet->address != state->address || packet->length < aUEI_HEADER_LENGTH ||
-        packet->data[0] != state->command || packet->data[1] != state->option ||
-        (packet->data[2] & aUEI_INDEX_MASK) != state->index) {
-        return false;
-    }
-    if (packet->data[2] & aUEI_INDEX_ERROR) {
-        state->index = packet->data[2];
-        state->value.byteVal = packet->length > aUEI_HEADER_LENGTH ? packet->data[3] : uint8_t{aErrUnknown};
-        return true;
+    aUEI_ReplyMatch match = aUEI_MatchReply(packet, state);
+    if (match != aUEI_REPLY_VALUE) {
+        return match == aUEI_REPLY_ERROR;
     }
     const uint8_t* value = packet->data + aUEI_HEADER_LENGTH;
     switch (packet->length) {
