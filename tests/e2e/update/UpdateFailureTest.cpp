@@ -1,8 +1,12 @@
 #include "UpdateRig.h"
 
 #include "SimDisguise.h"
+#include "Updater.h"
 
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <thread>
 
 using namespace qvtest;
 
@@ -123,4 +127,30 @@ TEST_F(UpdateRig, RefusesADeviceThatClaimsAnotherSerialNumber) {
     run = Update({"-b", "120", "-OVERRIDE"});
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_EQ(upgrade->Flash().Segments(), ExpectedFlash(StoreFile(120), DEVICE_SERIAL));
+}
+
+// A device that goes silent when its loader starts and never comes back: the reconnects give up within
+// their bounds and the firmware is not sent.
+TEST_F(UpdateRig, GivesUpOnADeviceThatDoesNotComeBackFromItsLoader) {
+    auto settings = UpgradeSettings();
+    settings.start = qvsim::SimLoaderStart::Silent;
+    upgrade->SetSettings(settings);
+    MakeBird(120).Write(StoreFile(120));
+    WriteSettings(SETTINGS);
+    std::atomic<bool> done{false};
+    std::thread unplug([&] {
+        for (int i = 0; i < 6000 && !done && upgrade->Events().loaderStarts == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        network.server.Stop();
+    });
+    ProcessResult run = Update({"-b", "120"});
+    done = true;
+    unplug.join();
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_TRUE(_shows(run, "Failed to transfer firmware block 1 of 2")) << run.out << run.err;
+    EXPECT_EQ(Settings(), SETTINGS);
+    EXPECT_EQ(upgrade->Events().prepares, 1u) << "only the loader's block was prepared";
+    // The device was searched for once to connect, then once per attempt after its loader started.
+    EXPECT_EQ(network.responder->RequestsAnswered(), 1u + Updater::CONNECT_ATTEMPTS);
 }
