@@ -90,6 +90,8 @@ private:
 
     // Firmware update: the build to install when none was named, and the stages of the installation.
     uint32_t _select_build(UpdaterStoreItem& device, uint32_t serial);
+    std::optional<aErr> _connect_for_update(Korvalen::Quorvanta::Module& module, uint32_t serial,
+                                            uint32_t router, linkType& transport);
     static bool _validate_birdfile(UpdaterDisplayInterface& display, const BirdFile& file,
                                    Korvalen::Quorvanta::Module& module, uint32_t serial);
     static aErr _transfer_loader(UpdaterDisplayInterface& display, Korvalen::Quorvanta::Module& module,

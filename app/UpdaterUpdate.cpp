@@ -6,6 +6,7 @@
 #include "aDefs.h"
 #include "aTime.h"
 
+#include <optional>
 #include <stdexcept>
 
 using Korvalen::Quorvanta::Module;
@@ -141,44 +142,11 @@ bool Updater::Update_Firmware(uint32_t serial, uint32_t build, const std::string
     }
 
     Module module(moduleAddress, uint8_t{0});
-    aErr err = _disableEther(module, display);
     linkType transport = INVALID;
-    if (err == aErrNone && router == 0) {
-        transport = _connect_direct(module, serial, err);
-        if (err != aErrNone)
-            display.message(Level::ERROR, "Failed to connect to module [%08X]", serial);
-    } else if (err == aErrNone) {
-        if (moduleAddress == 0) {
-            std::vector<DeviceInfo> devices = Discover_QVNetwork_Devices(router, INVALID);
-            if (devices.empty()) {
-                display.message(Level::ERROR, "Unable to find modules on Network");
-                return false;
-            }
-            uint16_t address = _network_address(devices, serial);
-            if (address == 0) {
-                display.message(
-                    Level::ERROR,
-                    "Module address required for indirect firmware update, could not find serial number "
-                    "[0x%08X] on network",
-                    serial);
-                return false;
-            }
-            module.setModuleAddress(static_cast<uint8_t>(address));
-        }
-        auto routerModule = std::make_unique<Module>(uint8_t{0}, uint8_t{0});
-        err = _disableEther(*routerModule, display);
-        if (err == aErrNone) {
-            transport = _connect_direct(*routerModule, router, err);
-            if (err != aErrNone) {
-                display.message(Level::ERROR, "Failed to connect to link module [%08X]", router);
-                return false;
-            }
-            err = module.connectThroughLinkModule(routerModule.get());
-            if (err != aErrNone)
-                display.message(Level::ERROR, "Failed to connect to module [%08X]", serial);
-        }
-    }
-
+    std::optional<aErr> connected = _connect_for_update(module, serial, router, transport);
+    if (!connected)
+        return false;
+    aErr err = *connected;
     if (err == aErrNone && !override && !_validate_birdfile(display, file, module, serial)) {
         display.message(Level::ERROR, "Birdfile failed validation");
         return false;
@@ -203,6 +171,52 @@ bool Updater::Update_Firmware(uint32_t serial, uint32_t build, const std::string
     display.message(Level::INFO, "Update time: %.4f sec",
                     static_cast<double>(aTime_GetMSTicks() - start) / 1000);
     return true;
+}
+
+// The connection errors of a direct or routed device go on to the end of the update, which logs them;
+// not finding the device on the router's network, or the router itself, ends the update at once (none).
+std::optional<aErr> Updater::_connect_for_update(Module& module, uint32_t serial, uint32_t router,
+                                                 linkType& transport) {
+    aErr err = _disableEther(module, display);
+    if (err != aErrNone)
+        return err;
+    if (router == 0) {
+        transport = _connect_direct(module, serial, err);
+        if (err != aErrNone)
+            display.message(Level::ERROR, "Failed to connect to module [%08X]", serial);
+        return err;
+    }
+    if (module.getModuleAddress() == 0) {
+        std::vector<DeviceInfo> devices = Discover_QVNetwork_Devices(router, INVALID);
+        if (devices.empty()) {
+            display.message(Level::ERROR, "Unable to find modules on Network");
+            return std::nullopt;
+        }
+        uint16_t address = _network_address(devices, serial);
+        if (address == 0) {
+            display.message(
+                Level::ERROR,
+                "Module address required for indirect firmware update, could not find serial number "
+                "[0x%08X] on network",
+                serial);
+            return std::nullopt;
+        }
+        module.setModuleAddress(static_cast<uint8_t>(address));
+    }
+    // The device keeps the router's connection; the router object itself is not needed after this.
+    Module routerModule(uint8_t{0}, uint8_t{0});
+    err = _disableEther(routerModule, display);
+    if (err != aErrNone)
+        return err;
+    transport = _connect_direct(routerModule, router, err);
+    if (err != aErrNone) {
+        display.message(Level::ERROR, "Failed to connect to link module [%08X]", router);
+        return std::nullopt;
+    }
+    err = module.connectThroughLinkModule(&routerModule);
+    if (err != aErrNone)
+        display.message(Level::ERROR, "Failed to connect to module [%08X]", serial);
+    return err;
 }
 
 // The device restarted into its loader and comes back as a new device: it is searched for again over the
