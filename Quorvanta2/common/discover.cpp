@@ -1,5 +1,6 @@
 #include "discover.h"
 
+#include "discover_aether.h"
 #include "unix_discovery.h"
 
 #include <arpa/inet.h>
@@ -38,13 +39,15 @@ aErr aLinkSpec_Destroy(linkSpec** spec) {
 }
 
 uint8_t aDiscovery_EnumerateModules(linkType type, aDiscoveryCallback callback, void* reference,
-                                    uint32_t /*interfaceAddress*/) {
+                                    uint32_t interfaceAddress) {
     if (callback == nullptr) {
         return 0;
     }
     switch (type) {
     case TCPIP:
         return aDiscoveryTCPIP_Enumerate(callback, reference);
+    case AETHER:
+        return aDiscoveryAether_Enumerate(callback, reference, interfaceAddress);
     default:
         return 0;
     }
