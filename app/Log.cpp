@@ -35,6 +35,7 @@ void Log::log(uint32_t package, const char* format, ...) {
     FILE* out = fh;
     if (out == nullptr)
         return;
+    // The stamp goes where its line goes: a line split between two streams would be of no use on either.
     if (timestamped && strlen(format) >= SHORTEST_STAMPED_FORMAT)
         _write_timestamp(out);
 
@@ -45,12 +46,19 @@ void Log::log(uint32_t package, const char* format, ...) {
     va_end(args);
     if (wanted <= 0)
         return;
-    size_t length = static_cast<size_t>(wanted) < sizeof(line) ? static_cast<size_t>(wanted) : sizeof(line) - 1;
+    size_t length =
+        static_cast<size_t>(wanted) < sizeof(line) ? static_cast<size_t>(wanted) : sizeof(line) - 1;
     fwrite(line, 1, length, out);
 }
 
-void Log::SetOutput(FILE* stream) { fh = stream; }
+void Log::SetOutput(FILE* stream) {
+    fh = stream;
+}
 
-void Log::ActivatePackage(uint32_t mask) { package_bitmask |= mask; }
+void Log::ActivatePackage(uint32_t mask) {
+    package_bitmask |= mask;
+}
 
-void Log::DeactivatePackage(uint32_t mask) { package_bitmask &= ~mask; }
+void Log::DeactivatePackage(uint32_t mask) {
+    package_bitmask &= ~mask;
+}

@@ -96,6 +96,14 @@ aErr aStream_AwaitReadable(aStream* stream, uint32_t timeoutMs) {
     return aErrNotReady;
 }
 
+aErr aStream_AwaitOutTheRest(std::chrono::steady_clock::time_point start, uint32_t timeoutMs) {
+    auto waited =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    if (waited.count() < timeoutMs)
+        aTime_MSSleep(timeoutMs - static_cast<uint64_t>(waited.count()));
+    return aErrNotReady;
+}
+
 aErr aStream_Read(aStream* stream, uint8_t* destination, size_t size) {
     if (!aVALIDSTREAM(stream) || destination == nullptr)
         return aErrParam;

@@ -1,6 +1,7 @@
 #ifndef QUORVANTA_ASTREAM_H
 #define QUORVANTA_ASTREAM_H
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -45,6 +46,10 @@ aErr aStream_SetAwaitProc(aStream* stream, aStreamAwaitProc await);
 // Waits up to timeoutMs until a read is worth trying: at once when bytes are pushed back, through the
 // transport's wait procedure when it has one, else after a short pause. aErrNotReady when nothing came.
 aErr aStream_AwaitReadable(aStream* stream, uint32_t timeoutMs);
+
+// For wait procedures whose transport keeps looking ready with nothing to read (a peer that has gone):
+// sleeps out what is left of timeoutMs since start, so the caller does not spin, and gives aErrNotReady.
+aErr aStream_AwaitOutTheRest(std::chrono::steady_clock::time_point start, uint32_t timeoutMs);
 
 // Reads exactly size bytes, or on aErrNotReady nothing at all (the bytes obtained stay for the next read).
 // On aErrEOF the bytes obtained before the end are copied.

@@ -206,11 +206,7 @@ aErr _socketAwait(uint32_t timeoutMs, void* ref) {
         if (recv(record->descriptor, &byte, 1, MSG_PEEK | MSG_DONTWAIT) != 0)
             return aErrNone;
     }
-    auto waited =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-    if (waited.count() < timeoutMs)
-        aTime_MSSleep(timeoutMs - static_cast<uint64_t>(waited.count()));
-    return aErrNotReady;
+    return aStream_AwaitOutTheRest(start, timeoutMs);
 }
 
 aErr _socketDelete(void* ref) {

@@ -114,12 +114,19 @@ aErr _serialPut(const uint8_t* byte, void* ref) {
     return _serialWrite(byte, 1, ref);
 }
 
+// A port whose other end has hung up reports itself ready for ever with nothing to read; waiting out the
+// time keeps the caller from spinning on it.
 aErr _serialAwait(uint32_t timeoutMs, void* ref) {
     SerialRecord* record = _record(ref);
     if (record == nullptr)
         return aErrParam;
+    const auto start = std::chrono::steady_clock::now();
     pollfd waiting{record->descriptor, POLLIN, 0};
-    return poll(&waiting, 1, static_cast<int>(timeoutMs)) > 0 ? aErrNone : aErrNotReady;
+    if (poll(&waiting, 1, static_cast<int>(timeoutMs)) <= 0)
+        return aErrNotReady;
+    if ((waiting.revents & (POLLHUP | POLLERR)) == 0)
+        return aErrNone;
+    return aStream_AwaitOutTheRest(start, timeoutMs);
 }
 
 aErr _serialDelete(void* ref) {

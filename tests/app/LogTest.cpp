@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <regex>
 #include <string>
 
 namespace {
@@ -17,6 +18,7 @@ protected:
     void TearDown() override {
         Log::SetOutput(nullptr);
         Log::package_bitmask = 0;
+        Log::timestamped = false;
         fclose(capture);
     }
     std::string captured() {
@@ -57,6 +59,15 @@ TEST_F(LogTest, NoOutputStreamWritesNothing) {
     Log::log(0, "nowhere\n");
     Log::SetOutput(capture);
     EXPECT_EQ(captured(), "");
+}
+
+TEST_F(LogTest, TimestampsPrefixLinesButNotShortFragments) {
+    Log::timestamped = true;
+    Log::log(0, "0123456789");
+    Log::log(0, "%s line ok\n", "stamped");
+    EXPECT_TRUE(
+        std::regex_match(captured(), std::regex("0123456789[0-9]{4}(:[0-9]{2}){5} \\| stamped line ok\n")))
+        << captured();
 }
 
 } // namespace

@@ -173,6 +173,18 @@ TEST_F(SerialStream, IsRawWhileOpenAndRestoresThePortOnDestroy) {
     EXPECT_EQ(after.c_cflag, before.c_cflag);
 }
 
+TEST_F(SerialStream, PortWhoseOtherEndHungUpIsWaitedOnNotSpunOn) {
+    ASSERT_EQ(aStream_CreateSerial(name, 6, 0, 0, 0, &stream), aErrNone);
+    close(slave);
+    close(master);
+    slave = master = -1;
+    uint8_t byte;
+    EXPECT_EQ(aStream_Read(stream, &byte, 1), aErrNotReady);
+    auto start = Clock::now();
+    EXPECT_EQ(aStream_AwaitReadable(stream, 60), aErrNotReady);
+    EXPECT_GE(msSince(start), 50);
+}
+
 TEST_F(SerialStream, WriteToAPeerThatStopsReadingGivesUp) {
     ASSERT_EQ(aStream_CreateSerial(name, 7, 0, 0, 0, &stream), aErrNone);
     // More than a pty holds while nobody reads its other end.
