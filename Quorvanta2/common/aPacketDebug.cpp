@@ -131,14 +131,10 @@ aErr aLink_PacketDebug_Enable(uint32_t linkId) {
 }
 
 aErr aLink_PacketDebug_Disable(uint32_t linkId) {
-    aLinkRecord* link = sGetLink(linkId);
-    if (link == nullptr)
-        return aErrParam;
-    aPacketLog* log = link->packetLog;
-    if (log == nullptr)
-        return aErrNotReady;
-    log->enabled = 0;
-    return aErrNone;
+    return _withLog(linkId, [](aPacketLog* log) {
+        log->enabled = 0;
+        return aErr{aErrNone};
+    });
 }
 
 aErr aLink_PacketDebug_Read(uint32_t linkId, uint8_t* type, size_t* length, uint8_t* buffer) {
